@@ -1,0 +1,72 @@
+// picseries: takes the next picture of a numbered series into a directory.
+#include "capture.hpp"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <sysexits.h>
+
+namespace {
+
+// Prints what went wrong with a capture on standard error and returns the
+// exit status that tells the caller.
+int reportCapture(const CaptureResult &result, const char *baseDirectory)
+{
+    switch (result.status) {
+    case CaptureStatus::taken:
+        return 0;
+    case CaptureStatus::pathTooLong:
+        // The path buffer holds only the front of the name, so print it whole.
+        std::fprintf(stderr, "picseries: cannot create %s/Pic_%d.jpg: %s\n", baseDirectory,
+                     result.number, std::strerror(ENAMETOOLONG));
+        return EX_CANTCREAT;
+    case CaptureStatus::commandTooLong:
+        std::fprintf(stderr, "picseries: cannot create %s: %s for the camera command\n",
+                     result.path, std::strerror(ENAMETOOLONG));
+        return EX_CANTCREAT;
+    case CaptureStatus::seriesFull:
+        std::fprintf(stderr, "picseries: cannot add to %s: series is full at Pic_%d.jpg\n",
+                     baseDirectory, result.number);
+        return EX_CANTCREAT;
+    case CaptureStatus::cannotCreate:
+        std::fprintf(stderr, "picseries: cannot create %s: %s\n", result.path,
+                     std::strerror(result.detail));
+        return EX_CANTCREAT;
+    case CaptureStatus::cannotRun:
+        std::fprintf(stderr, "picseries: cannot run libcamera-still: %s\n",
+                     std::strerror(result.detail));
+        return EX_UNAVAILABLE;
+    case CaptureStatus::cameraNotFound:
+        std::fprintf(stderr, "picseries: libcamera-still: not found\n");
+        return EX_UNAVAILABLE;
+    case CaptureStatus::cameraFailed:
+        std::fprintf(stderr, "picseries: libcamera-still: exited with status %d\n", result.detail);
+        return EX_UNAVAILABLE;
+    case CaptureStatus::cameraKilled:
+        std::fprintf(stderr, "picseries: libcamera-still: killed by signal %d (%s)\n",
+                     result.detail, strsignal(result.detail));
+        return EX_UNAVAILABLE;
+    case CaptureStatus::noPicture:
+        std::fprintf(stderr, "picseries: libcamera-still: wrote no picture to %s\n", result.path);
+        return EX_UNAVAILABLE;
+    }
+    return EX_SOFTWARE;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (argc <= 2) {
+        // A caller may start the program with no argv[0] at all.
+        std::printf("Usage: %s <base_directory> <command>\n",
+                    argc > 0 && argv[0] != nullptr ? argv[0] : "picseries");
+        return 1;
+    }
+    const char *baseDirectory = argv[1];
+    if (std::strcmp(argv[2], "image") != 0) {
+        std::puts("Unknown command. Use 'image'.");
+        return 1;
+    }
+    return reportCapture(captureImage(baseDirectory), baseDirectory);
+}
