@@ -1,0 +1,200 @@
+// Stand-in for the camera stack's still-capture program, for tests and demos
+// on machines without a camera. It takes "--width W --height H -o PATH", in
+// any order, and writes a W x H baseline JPEG test pattern to PATH.
+//
+// Tests steer it through its environment, which only the stand-in reads:
+//   CAMERA_STANDIN_LOG       append this call's arguments to that file: the
+//                            count in decimal, then each argument, every one
+//                            ended by a zero byte
+//   CAMERA_STANDIN_DELAY_MS  wait that many milliseconds first
+//   CAMERA_STANDIN_EXIT      exit with that status, writing nothing
+//   CAMERA_STANDIN_SIGNAL    kill itself with that signal, writing nothing
+//   CAMERA_STANDIN_SILENT    exit 0, writing nothing
+#include <cerrno>
+#include <csetjmp>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <jpeglib.h>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr int usageStatus = 2;
+constexpr int failureStatus = 1;
+
+// Reads a whole decimal number in [low, high] from text; returns whether it
+// was one.
+bool readNumber(const char *text, long low, long high, long &value)
+{
+    char *end = nullptr;
+    errno = 0;
+    value = std::strtol(text, &end, 10);
+    return errno == 0 && end != text && *end == '\0' && value >= low && value <= high;
+}
+
+// Appends this call's arguments to the log file in one write, so that
+// concurrent calls do not interleave; returns whether it worked.
+bool logArguments(const char *logPath, int argc, char **argv)
+{
+    std::string record = std::to_string(argc - 1);
+    record.push_back('\0');
+    for (int i = 1; i < argc; ++i) {
+        record.append(argv[i]);
+        record.push_back('\0');
+    }
+    const int fd = open(logPath, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        return false;
+    }
+    const ssize_t written = write(fd, record.data(), record.size());
+    return close(fd) == 0 && written == static_cast<ssize_t>(record.size());
+}
+
+struct JpegError {
+    jpeg_error_mgr manager;
+    std::jmp_buf jump;
+    char message[JMSG_LENGTH_MAX];
+};
+
+void onJpegError(j_common_ptr info)
+{
+    auto *error = reinterpret_cast<JpegError *>(info->err);
+    info->err->format_message(info, error->message);
+    std::longjmp(error->jump, 1);
+}
+
+// Colour bars across the picture, darkening towards the bottom.
+void fillRow(std::vector<JSAMPLE> &row, long width, long y, long height)
+{
+    static constexpr unsigned char bars[8][3] = {{255, 255, 255}, {255, 255, 0}, {0, 255, 255},
+                                                 {0, 255, 0},     {255, 0, 255}, {255, 0, 0},
+                                                 {0, 0, 255},     {0, 0, 0}};
+    const long shade = 255 - (y * 191) / height;
+    for (long x = 0; x < width; ++x) {
+        const unsigned char *bar = bars[(x * 8) / width];
+        for (long c = 0; c < 3; ++c) {
+            row[static_cast<std::size_t>(x * 3 + c)] = static_cast<JSAMPLE>(bar[c] * shade / 255);
+        }
+    }
+}
+
+// Writes the test pattern as a baseline JPEG to out; returns an error
+// message, or nullptr when it worked.
+const char *writePicture(std::FILE *out, long width, long height, JpegError &error)
+{
+    // Allocated before setjmp, so that a longjmp skips no destructor.
+    std::vector<JSAMPLE> row(static_cast<std::size_t>(width) * 3);
+    jpeg_compress_struct info{};
+    info.err = jpeg_std_error(&error.manager);
+    error.manager.error_exit = onJpegError;
+    if (setjmp(error.jump) != 0) {
+        jpeg_destroy_compress(&info);
+        return error.message;
+    }
+    jpeg_create_compress(&info);
+    jpeg_stdio_dest(&info, out);
+    info.image_width = static_cast<JDIMENSION>(width);
+    info.image_height = static_cast<JDIMENSION>(height);
+    info.input_components = 3;
+    info.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&info);
+    jpeg_set_quality(&info, 90, TRUE);
+    jpeg_start_compress(&info, TRUE);
+    while (info.next_scanline < info.image_height) {
+        fillRow(row, width, info.next_scanline, height);
+        JSAMPROW rows[1] = {row.data()};
+        jpeg_write_scanlines(&info, rows, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    return nullptr;
+}
+
+int usage(const char *problem, const char *argument)
+{
+    std::fprintf(stderr, "libcamera-still (stand-in): %s%s\n", problem, argument);
+    std::fprintf(stderr, "usage: libcamera-still --width W --height H -o PATH\n");
+    return usageStatus;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (const char *logPath = std::getenv("CAMERA_STANDIN_LOG")) {
+        if (!logArguments(logPath, argc, argv)) {
+            std::fprintf(stderr, "libcamera-still (stand-in): cannot log to %s: %s\n", logPath,
+                         std::strerror(errno));
+            return failureStatus;
+        }
+    }
+
+    long width = 0;
+    long height = 0;
+    const char *output = nullptr;
+    for (int i = 1; i < argc; i += 2) {
+        const char *option = argv[i];
+        if (i + 1 >= argc) {
+            return usage("missing value for ", option);
+        }
+        const char *value = argv[i + 1];
+        if (std::strcmp(option, "--width") == 0) {
+            if (!readNumber(value, 1, JPEG_MAX_DIMENSION, width)) {
+                return usage("bad width ", value);
+            }
+        } else if (std::strcmp(option, "--height") == 0) {
+            if (!readNumber(value, 1, JPEG_MAX_DIMENSION, height)) {
+                return usage("bad height ", value);
+            }
+        } else if (std::strcmp(option, "-o") == 0) {
+            output = value;
+        } else {
+            return usage("unknown option ", option);
+        }
+    }
+    if (width == 0 || height == 0 || output == nullptr) {
+        return usage("--width, --height and -o are all needed", "");
+    }
+
+    long value = 0;
+    if (const char *delay = std::getenv("CAMERA_STANDIN_DELAY_MS");
+        delay != nullptr && readNumber(delay, 0, 600000, value)) {
+        const timespec pause{value / 1000, (value % 1000) * 1000000};
+        nanosleep(&pause, nullptr);
+    }
+    if (const char *status = std::getenv("CAMERA_STANDIN_EXIT");
+        status != nullptr && readNumber(status, 0, 255, value)) {
+        return static_cast<int>(value);
+    }
+    if (const char *signal = std::getenv("CAMERA_STANDIN_SIGNAL");
+        signal != nullptr && readNumber(signal, 1, 64, value)) {
+        std::signal(static_cast<int>(value), SIG_DFL);
+        std::raise(static_cast<int>(value));
+    }
+    if (std::getenv("CAMERA_STANDIN_SILENT") != nullptr) {
+        return 0;
+    }
+
+    std::FILE *out = std::fopen(output, "wb");
+    if (out == nullptr) {
+        std::fprintf(stderr, "libcamera-still (stand-in): cannot write %s: %s\n", output,
+                     std::strerror(errno));
+        return failureStatus;
+    }
+    JpegError error{};
+    const char *problem = writePicture(out, width, height, error);
+    if (std::fclose(out) != 0 && problem == nullptr) {
+        problem = std::strerror(errno);
+    }
+    if (problem != nullptr) {
+        std::fprintf(stderr, "libcamera-still (stand-in): cannot write %s: %s\n", output, problem);
+        return failureStatus;
+    }
+    return 0;
+}
