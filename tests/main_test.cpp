@@ -1,0 +1,329 @@
+// End to end: the built picseries, run with the camera stand-in first on PATH.
+#include "support/process.hpp"
+#include "test_paths.hpp"
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <jpeglib.h>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string usageEnd = " <base_directory> <command>\n";
+const std::string unknownCommand = "Unknown command. Use 'image'.\n";
+
+std::vector<std::string> cameraArguments(const std::string &path)
+{
+    return {"--width", "1024", "--height", "768", "-o", path};
+}
+
+bool endsWith(const std::string &text, const std::string &end)
+{
+    return text.size() >= end.size() &&
+           text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// The names in dir and below it, relative to dir.
+std::set<std::string> treeOf(const fs::path &dir)
+{
+    std::set<std::string> names;
+    for (const auto &entry : fs::recursive_directory_iterator(dir)) {
+        names.insert(fs::relative(entry.path(), dir).string());
+    }
+    return names;
+}
+
+class Picseries : public ::testing::Test {
+  protected:
+    // Runs picseries with args in the work directory, the stand-in first on
+    // PATH (or with path as the whole PATH) and env added.
+    Outcome run(const std::vector<std::string> &args, const std::vector<std::string> &env = {},
+                const char *path = nullptr)
+    {
+        std::vector<std::string> argv(std::begin(emulator), std::end(emulator) - 1);
+        argv.emplace_back(picseriesPath);
+        argv.insert(argv.end(), args.begin(), args.end());
+        std::vector<std::string> environment = environmentWithout(
+            {"PATH", "CAMERA_STANDIN_LOG", "CAMERA_STANDIN_DELAY_MS", "CAMERA_STANDIN_EXIT",
+             "CAMERA_STANDIN_SIGNAL", "CAMERA_STANDIN_SILENT"});
+        const char *inherited = std::getenv("PATH");
+        environment.push_back("PATH=" + (path != nullptr ? std::string(path)
+                                                         : std::string(cameraDirectory) + ":" +
+                                                               (inherited ? inherited : "/bin")));
+        environment.push_back("CAMERA_STANDIN_LOG=" + cameraLog().string());
+        environment.insert(environment.end(), env.begin(), env.end());
+        return runProgram(argv, environment, work.path());
+    }
+
+    fs::path cameraLog() const { return logs.path() / "camera.log"; }
+    std::vector<std::vector<std::string>> cameraCalls() const { return readCameraLog(cameraLog()); }
+
+    TempDir work;
+    TempDir logs;
+};
+
+struct WrongUse {
+    std::vector<std::string> args;
+    std::string out; // with the program's path in front, for usage
+    bool usage;
+};
+
+TEST_F(Picseries, AnswersWrongUseOnStandardOutput)
+{
+    const WrongUse cases[] = {
+        {{}, usageEnd, true},
+        {{"photos"}, usageEnd, true},
+        {{"photos", "Image"}, unknownCommand, false},
+        {{"photos", "IMAGE"}, unknownCommand, false},
+        {{"photos", "image "}, unknownCommand, false},
+        {{"photos", " image"}, unknownCommand, false},
+        {{"photos", ""}, unknownCommand, false},
+        {{"photos", "imag"}, unknownCommand, false},
+        {{"missing", "video", "image"}, unknownCommand, false},
+    };
+    fs::create_directory(work.path() / "photos");
+    for (const WrongUse &c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.args));
+        const Outcome outcome = run(c.args);
+        EXPECT_EQ(outcome.exitStatus, 1);
+        EXPECT_EQ(outcome.out, c.usage ? "Usage: " + std::string(picseriesPath) + c.out : c.out);
+        EXPECT_EQ(outcome.err, "");
+        EXPECT_TRUE(cameraCalls().empty());
+        EXPECT_EQ(treeOf(work.path()), std::set<std::string>{"photos"});
+    }
+}
+
+struct Capture {
+    const char *what;
+    std::string base;
+    std::vector<std::string> pictures; // present before the run
+    std::vector<std::string> extraArgs;
+    std::string cameraPath;
+};
+
+TEST_F(Picseries, TakesTheNextPicture)
+{
+    const Capture cases[] = {
+        {"empty", "photos", {}, {}, "photos/Pic_1.jpg"},
+        {"by value", "photos", {"Pic_1.jpg", "Pic_2.jpg", "Pic_10.jpg"}, {}, "photos/Pic_11.jpg"},
+        {"leading zeros", "photos", {"Pic_007.jpg"}, {}, "photos/Pic_8.jpg"},
+        {"beyond 32 bits", "photos", {"Pic_6442450943.jpg"}, {}, "photos/Pic_1.jpg"},
+        {"the last number", "photos", {"Pic_2147483646.jpg"}, {}, "photos/Pic_2147483647.jpg"},
+        {"further arguments", "photos", {}, {"now", "-o", "x"}, "photos/Pic_1.jpg"},
+        {"trailing slash", "photos/", {}, {}, "photos//Pic_1.jpg"},
+        {"space", "my photos", {}, {}, "my photos/Pic_1.jpg"},
+        {"command substitution", "a$(touch x)b", {}, {}, "a$(touch x)b/Pic_1.jpg"},
+        {"backquotes", "a`touch x`b", {}, {}, "a`touch x`b/Pic_1.jpg"},
+        {"double quote", "a\"b", {}, {}, "a\"b/Pic_1.jpg"},
+        {"backslash", "a\\b", {}, {}, "a\\b/Pic_1.jpg"},
+        {"quote breakout", "a\"; touch x; \"b", {}, {}, "a\"; touch x; \"b/Pic_1.jpg"},
+        {"variable", "$HOME", {}, {}, "$HOME/Pic_1.jpg"},
+        {"backslash before quote", "a\\\"b", {}, {}, "a\\\"b/Pic_1.jpg"},
+        {"newline", "a\nb", {}, {}, "a\nb/Pic_1.jpg"},
+    };
+    for (const Capture &c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(work.path() / c.base);
+        fs::remove(cameraLog());
+        fs::create_directory(work.path() / c.base);
+        for (const std::string &picture : c.pictures) {
+            std::ofstream(work.path() / c.base / picture) << "picture";
+        }
+        std::vector<std::string> args = {c.base, "image"};
+        args.insert(args.end(), c.extraArgs.begin(), c.extraArgs.end());
+
+        const Outcome outcome = run(args);
+        EXPECT_EQ(outcome.exitStatus, 0) << outcome.err;
+        EXPECT_EQ(outcome.out, "");
+        EXPECT_EQ(outcome.err, "");
+        const auto calls = cameraCalls();
+        ASSERT_EQ(calls.size(), 1U);
+        EXPECT_EQ(calls[0], cameraArguments(c.cameraPath));
+        EXPECT_GT(fs::file_size(work.path() / c.cameraPath), 0U);
+        // Nothing in the name ran as a command.
+        EXPECT_FALSE(fs::exists(work.path() / "x"));
+        EXPECT_EQ(treeOf(work.path() / c.base).size(), c.pictures.size() + 1);
+        fs::remove_all(work.path() / c.base);
+    }
+}
+
+struct Failure {
+    const char *what;
+    std::string base;
+    std::vector<std::string> pictures;
+    std::vector<std::string> env;
+    int exitStatus;
+    std::string err;  // all of standard error, or its end when the shell speaks
+    bool shellSpeaks; // the shell reports on the camera before picseries does
+    std::size_t cameraCalls;
+};
+
+TEST_F(Picseries, ReportsFailures)
+{
+    const std::string longBase(246, 'a');
+    const std::string longerThanCommand(200, 'a');
+    const Failure cases[] = {
+        {"camera fails",
+         "photos",
+         {},
+         {"CAMERA_STANDIN_EXIT=3"},
+         69,
+         "picseries: libcamera-still: exited with status 3\n",
+         false,
+         1},
+        {"camera killed",
+         "photos",
+         {},
+         {"CAMERA_STANDIN_SIGNAL=9"},
+         69,
+         "picseries: libcamera-still: killed by signal 9 (Killed)\n",
+         true,
+         1},
+        {"camera silent",
+         "photos",
+         {"Pic_1.jpg"},
+         {"CAMERA_STANDIN_SILENT=1"},
+         69,
+         "picseries: libcamera-still: wrote no picture to photos/Pic_2.jpg\n",
+         false,
+         1},
+        {"series full",
+         "photos",
+         {"Pic_2147483647.jpg", "Pic_3.jpg"},
+         {},
+         73,
+         "picseries: cannot add to photos: series is full at Pic_2147483647.jpg\n",
+         false,
+         0},
+        {"path too long",
+         longBase,
+         {},
+         {},
+         73,
+         "picseries: cannot create " + longBase + "/Pic_1.jpg: File name too long\n",
+         false,
+         0},
+        {"command too long",
+         longerThanCommand,
+         {},
+         {},
+         73,
+         "picseries: cannot create " + longerThanCommand +
+             "/Pic_1.jpg: File name too long for the camera command\n",
+         false,
+         0},
+    };
+    for (const Failure &c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove(cameraLog());
+        fs::create_directory(work.path() / c.base);
+        for (const std::string &picture : c.pictures) {
+            std::ofstream(work.path() / c.base / picture) << "picture";
+        }
+        const Outcome outcome = run({c.base, "image"}, c.env);
+        EXPECT_EQ(outcome.exitStatus, c.exitStatus);
+        EXPECT_EQ(outcome.out, "");
+        if (c.shellSpeaks) {
+            EXPECT_TRUE(endsWith(outcome.err, c.err)) << outcome.err;
+        } else {
+            EXPECT_EQ(outcome.err, c.err);
+        }
+        EXPECT_EQ(cameraCalls().size(), c.cameraCalls);
+        EXPECT_EQ(treeOf(work.path() / c.base).size(), c.pictures.size());
+        fs::remove_all(work.path() / c.base);
+    }
+}
+
+TEST_F(Picseries, ReportsACameraThatIsNotThere)
+{
+    const TempDir emptyPath;
+    fs::create_directory(work.path() / "photos");
+    const Outcome outcome = run({"photos", "image"}, {}, emptyPath.path().c_str());
+    EXPECT_EQ(outcome.exitStatus, 69);
+    EXPECT_EQ(outcome.out, "");
+    // The shell says it first, in its own words.
+    EXPECT_TRUE(endsWith(outcome.err, "picseries: libcamera-still: not found\n")) << outcome.err;
+    EXPECT_TRUE(fs::is_empty(work.path() / "photos"));
+}
+
+struct Decoded {
+    bool ok = false;
+    JDIMENSION width = 0;
+    JDIMENSION height = 0;
+    int components = 0;
+    bool progressive = true;
+};
+
+struct DecodeError {
+    jpeg_error_mgr manager;
+    std::jmp_buf jump;
+};
+
+void onDecodeError(j_common_ptr info)
+{
+    std::longjmp(reinterpret_cast<DecodeError *>(info->err)->jump, 1);
+}
+
+// Decodes the whole JPEG file at path; ok is false when it is not one.
+Decoded decodeJpeg(const fs::path &path)
+{
+    Decoded decoded;
+    std::FILE *in = std::fopen(path.c_str(), "rb");
+    if (in == nullptr) {
+        return decoded;
+    }
+    std::vector<JSAMPLE> row(1 << 16);
+    jpeg_decompress_struct info{};
+    DecodeError error{};
+    info.err = jpeg_std_error(&error.manager);
+    error.manager.error_exit = onDecodeError;
+    if (setjmp(error.jump) == 0) {
+        jpeg_create_decompress(&info);
+        jpeg_stdio_src(&info, in);
+        jpeg_read_header(&info, TRUE);
+        jpeg_start_decompress(&info);
+        decoded.width = info.output_width;
+        decoded.height = info.output_height;
+        decoded.components = info.output_components;
+        decoded.progressive = info.progressive_mode != 0;
+        while (info.output_scanline < info.output_height) {
+            JSAMPROW rows[1] = {row.data()};
+            jpeg_read_scanlines(&info, rows, 1);
+        }
+        jpeg_finish_decompress(&info);
+        // libjpeg warns about corrupt data and goes on; count that as bad.
+        decoded.ok = error.manager.num_warnings == 0;
+    }
+    jpeg_destroy_decompress(&info);
+    std::fclose(in);
+    return decoded;
+}
+
+TEST_F(Picseries, TwoRunsLeaveTwoPictures)
+{
+    fs::create_directory(work.path() / "photos");
+    for (int run_ = 1; run_ <= 2; ++run_) {
+        const Outcome outcome = run({"photos", "image"});
+        ASSERT_EQ(outcome.exitStatus, 0) << outcome.err;
+    }
+    EXPECT_EQ(treeOf(work.path() / "photos"), (std::set<std::string>{"Pic_1.jpg", "Pic_2.jpg"}));
+    for (const char *name : {"Pic_1.jpg", "Pic_2.jpg"}) {
+        SCOPED_TRACE(name);
+        const Decoded picture = decodeJpeg(work.path() / "photos" / name);
+        EXPECT_TRUE(picture.ok);
+        EXPECT_EQ(picture.width, 1024U);
+        EXPECT_EQ(picture.height, 768U);
+        EXPECT_EQ(picture.components, 3);
+        EXPECT_FALSE(picture.progressive);
+    }
+}
+
+} // namespace

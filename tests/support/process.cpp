@@ -1,0 +1,140 @@
+#include "process.hpp"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <iterator>
+#include <spawn.h>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char **environ;
+
+namespace {
+
+std::vector<char *> pointersTo(const std::vector<std::string> &texts)
+{
+    std::vector<char *> pointers;
+    pointers.reserve(texts.size() + 1);
+    for (const std::string &text : texts) {
+        pointers.push_back(const_cast<char *>(text.c_str()));
+    }
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+void check(int error, const char *what)
+{
+    if (error != 0) {
+        throw std::runtime_error(std::string(what) + ": " + std::strerror(error));
+    }
+}
+
+} // namespace
+
+Outcome runProgram(const std::vector<std::string> &argv, const std::vector<std::string> &env,
+                   const std::filesystem::path &cwd)
+{
+    const TempDir capture;
+    const std::string outPath = capture.path() / "out";
+    const std::string errPath = capture.path() / "err";
+    posix_spawn_file_actions_t actions;
+    check(posix_spawn_file_actions_init(&actions), "posix_spawn_file_actions_init");
+    check(posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0),
+          "addopen");
+    check(posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outPath.c_str(),
+                                           O_WRONLY | O_CREAT | O_TRUNC, 0644),
+          "addopen");
+    check(posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.c_str(),
+                                           O_WRONLY | O_CREAT | O_TRUNC, 0644),
+          "addopen");
+    check(posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str()), "addchdir");
+    std::vector<char *> args = pointersTo(argv);
+    std::vector<char *> envp = pointersTo(env);
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    check(spawned, argv[0].c_str());
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) {
+            check(errno, "waitpid");
+        }
+    }
+    Outcome outcome;
+    if (WIFEXITED(status)) {
+        outcome.exitStatus = WEXITSTATUS(status);
+    } else if (WIFSIGNALED(status)) {
+        outcome.signal = WTERMSIG(status);
+    }
+    outcome.out = readFile(outPath);
+    outcome.err = readFile(errPath);
+    return outcome;
+}
+
+std::vector<std::string> environmentWithout(const std::vector<std::string> &drop)
+{
+    std::vector<std::string> env;
+    for (char **entry = environ; *entry != nullptr; ++entry) {
+        const std::string text = *entry;
+        const std::string name = text.substr(0, text.find('='));
+        bool dropped = false;
+        for (const std::string &d : drop) {
+            dropped = dropped || name == d;
+        }
+        if (!dropped) {
+            env.push_back(text);
+        }
+    }
+    return env;
+}
+
+std::vector<std::vector<std::string>> readCameraLog(const std::filesystem::path &log)
+{
+    const std::string text = readFile(log);
+    std::vector<std::vector<std::string>> calls;
+    std::size_t at = 0;
+    // Each field ends in a zero byte: the count, then that many arguments.
+    auto field = [&text, &at]() {
+        const std::size_t end = text.find('\0', at);
+        if (end == std::string::npos) {
+            throw std::runtime_error("camera log cut short");
+        }
+        std::string value = text.substr(at, end - at);
+        at = end + 1;
+        return value;
+    };
+    while (at < text.size()) {
+        const unsigned long count = std::stoul(field());
+        std::vector<std::string> call;
+        for (unsigned long i = 0; i < count; ++i) {
+            call.push_back(field());
+        }
+        calls.push_back(call);
+    }
+    return calls;
+}
+
+std::string readFile(const std::filesystem::path &file)
+{
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+TempDir::TempDir()
+{
+    std::string pattern = (std::filesystem::temp_directory_path() / "picseries-test.XXXXXX");
+    if (mkdtemp(pattern.data()) == nullptr) {
+        check(errno, "mkdtemp");
+    }
+    path_ = pattern;
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
