@@ -10,6 +10,8 @@
 //   CAMERA_STANDIN_EXIT      exit with that status, writing nothing
 //   CAMERA_STANDIN_SIGNAL    kill itself with that signal, writing nothing
 //   CAMERA_STANDIN_SILENT    exit 0, writing nothing
+//   CAMERA_STANDIN_EXIT_AFTER_WRITE  write the picture, then exit with that
+//                            status
 #include <cerrno>
 #include <csetjmp>
 #include <csignal>
@@ -195,6 +197,10 @@ int main(int argc, char **argv)
     if (problem != nullptr) {
         std::fprintf(stderr, "libcamera-still (stand-in): cannot write %s: %s\n", output, problem);
         return failureStatus;
+    }
+    if (const char *status = std::getenv("CAMERA_STANDIN_EXIT_AFTER_WRITE");
+        status != nullptr && readNumber(status, 0, 255, value)) {
+        return static_cast<int>(value);
     }
     return 0;
 }

@@ -7,9 +7,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <system_error>
+#include <unistd.h>
 
 namespace {
 
@@ -30,11 +32,50 @@ bool isShellSpecial(char c)
     return c == '"' || c == '$' || c == '`' || c == '\\';
 }
 
+// Returns whether the listing's entry is a regular file, asking the file
+// system when the listing leaves the type unreported; links never count.
+bool isRegularEntry(DIR *dir, const dirent *entry)
+{
+    if (entry->d_type != DT_UNKNOWN) {
+        return entry->d_type == DT_REG;
+    }
+    struct stat st {};
+    return fstatat(dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode);
+}
+
 // Returns whether path names a regular file that holds something.
 bool isPicture(const char *path)
 {
     struct stat st {};
     return lstat(path, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;
+}
+
+// Creates the picture file at path if no file of that name exists, so that
+// no other run and no camera can take the name; returns 0, or errno.
+int claimPicture(const char *path, struct stat &claimed)
+{
+    // Mode 0666, so that the umask applies as it would to the camera's own.
+    const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        return errno;
+    }
+    if (fstat(fd, &claimed) != 0) {
+        // Without its identity the file is never removed: see releasePicture.
+        claimed = {};
+    }
+    close(fd);
+    return 0;
+}
+
+// Removes the file claimed for a capture that failed, as long as it is still
+// the empty file this run created.
+void releasePicture(const char *path, const struct stat &claimed)
+{
+    struct stat st {};
+    if (lstat(path, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0 && st.st_ino != 0 &&
+        st.st_dev == claimed.st_dev && st.st_ino == claimed.st_ino) {
+        unlink(path);
+    }
 }
 
 // Turns the status that system() gave for the camera command into the
@@ -97,8 +138,8 @@ int findHighestPictureNumber(const char *baseDirectory)
     int highest = 0;
     while (const dirent *entry = readdir(dir)) {
         int number = 0;
-        if (entry->d_type == DT_REG && readPictureNumber(entry->d_name, number) &&
-            number > highest) {
+        if (readPictureNumber(entry->d_name, number) && number > highest &&
+            isRegularEntry(dir, entry)) {
             highest = number;
         }
     }
@@ -137,22 +178,39 @@ bool formatCameraCommand(char (&command)[textCapacity], const char *picturePath)
 CaptureResult captureImage(const char *baseDirectory)
 {
     CaptureResult result{};
-    const int highest = findHighestPictureNumber(baseDirectory);
-    result.number = highest;
-    if (highest == INT_MAX) {
-        result.status = CaptureStatus::seriesFull;
-        return result;
-    }
-    result.number = highest + 1;
-    if (!formatPicturePath(result.path, baseDirectory, result.number)) {
-        result.status = CaptureStatus::pathTooLong;
-        return result;
-    }
     char command[textCapacity];
-    if (!formatCameraCommand(command, result.path)) {
-        result.status = CaptureStatus::commandTooLong;
-        return result;
+    struct stat claimed {};
+    // The scan can miss pictures, and other runs can claim numbers meanwhile:
+    // a name that turns out to be taken moves the capture on to the next.
+    int number = findHighestPictureNumber(baseDirectory);
+    for (;;) {
+        result.number = number;
+        if (number == INT_MAX) {
+            result.status = CaptureStatus::seriesFull;
+            return result;
+        }
+        result.number = ++number;
+        if (!formatPicturePath(result.path, baseDirectory, number)) {
+            result.status = CaptureStatus::pathTooLong;
+            return result;
+        }
+        if (!formatCameraCommand(command, result.path)) {
+            result.status = CaptureStatus::commandTooLong;
+            return result;
+        }
+        const int error = claimPicture(result.path, claimed);
+        if (error == 0) {
+            break;
+        }
+        if (error != EEXIST) {
+            result.status = CaptureStatus::cannotCreate;
+            result.detail = error;
+            return result;
+        }
     }
     judgeCamera(std::system(command), result);
+    if (result.status != CaptureStatus::taken) {
+        releasePicture(result.path, claimed);
+    }
     return result;
 }

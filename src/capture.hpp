@@ -48,5 +48,7 @@ bool formatPicturePath(char (&path)[textCapacity], const char *baseDirectory, in
 bool formatCameraCommand(char (&command)[textCapacity], const char *picturePath);
 
 // Takes the next picture of the series in baseDirectory and returns what
-// became of it.
+// became of it. The picture file is created before the camera runs, so that a
+// number already taken is passed over rather than overwritten, and removed
+// again, while still empty, when the capture fails.
 CaptureResult captureImage(const char *baseDirectory);

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <jpeglib.h>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -43,23 +44,32 @@ std::set<std::string> treeOf(const fs::path &dir)
 
 class Picseries : public ::testing::Test {
   protected:
-    // Runs picseries with args in the work directory, the stand-in first on
-    // PATH (or with path as the whole PATH) and env added.
-    Outcome run(const std::vector<std::string> &args, const std::vector<std::string> &env = {},
-                const char *path = nullptr)
+    // The arguments and environment that run picseries with args, the
+    // stand-in first on PATH (or with path as the whole PATH) and env added.
+    std::pair<std::vector<std::string>, std::vector<std::string>>
+    command(const std::vector<std::string> &args, const std::vector<std::string> &env = {},
+            const char *path = nullptr) const
     {
         std::vector<std::string> argv(std::begin(emulator), std::end(emulator) - 1);
         argv.emplace_back(picseriesPath);
         argv.insert(argv.end(), args.begin(), args.end());
         std::vector<std::string> environment = environmentWithout(
             {"PATH", "CAMERA_STANDIN_LOG", "CAMERA_STANDIN_DELAY_MS", "CAMERA_STANDIN_EXIT",
-             "CAMERA_STANDIN_SIGNAL", "CAMERA_STANDIN_SILENT"});
+             "CAMERA_STANDIN_SIGNAL", "CAMERA_STANDIN_SILENT", "CAMERA_STANDIN_EXIT_AFTER_WRITE"});
         const char *inherited = std::getenv("PATH");
         environment.push_back("PATH=" + (path != nullptr ? std::string(path)
                                                          : std::string(cameraDirectory) + ":" +
                                                                (inherited ? inherited : "/bin")));
         environment.push_back("CAMERA_STANDIN_LOG=" + cameraLog().string());
         environment.insert(environment.end(), env.begin(), env.end());
+        return {argv, environment};
+    }
+
+    // Runs picseries in the work directory as command() says and waits.
+    Outcome run(const std::vector<std::string> &args, const std::vector<std::string> &env = {},
+                const char *path = nullptr)
+    {
+        const auto [argv, environment] = command(args, env, path);
         return runProgram(argv, environment, work.path());
     }
 
@@ -157,13 +167,15 @@ TEST_F(Picseries, TakesTheNextPicture)
 
 struct Failure {
     const char *what;
-    std::string base;
+    std::string base; // created unless empty
+    std::string args; // the base directory argument, when not base
     std::vector<std::string> pictures;
     std::vector<std::string> env;
     int exitStatus;
     std::string err;  // all of standard error, or its end when the shell speaks
     bool shellSpeaks; // the shell reports on the camera before picseries does
     std::size_t cameraCalls;
+    std::size_t filesLeft; // new files after the run
 };
 
 TEST_F(Picseries, ReportsFailures)
@@ -173,45 +185,66 @@ TEST_F(Picseries, ReportsFailures)
     const Failure cases[] = {
         {"camera fails",
          "photos",
+         "photos",
          {},
          {"CAMERA_STANDIN_EXIT=3"},
          69,
          "picseries: libcamera-still: exited with status 3\n",
          false,
+         1,
+         0},
+        {"camera fails after writing",
+         "photos",
+         "photos",
+         {},
+         {"CAMERA_STANDIN_EXIT_AFTER_WRITE=4"},
+         69,
+         "picseries: libcamera-still: exited with status 4\n",
+         false,
+         1,
          1},
         {"camera killed",
          "photos",
-         {},
+         "photos",
+         {"Pic_1.jpg"},
          {"CAMERA_STANDIN_SIGNAL=9"},
          69,
          "picseries: libcamera-still: killed by signal 9 (Killed)\n",
          true,
-         1},
+         1,
+         0},
         {"camera silent",
+         "photos",
          "photos",
          {"Pic_1.jpg"},
          {"CAMERA_STANDIN_SILENT=1"},
          69,
          "picseries: libcamera-still: wrote no picture to photos/Pic_2.jpg\n",
          false,
-         1},
+         1,
+         0},
         {"series full",
+         "photos",
          "photos",
          {"Pic_2147483647.jpg", "Pic_3.jpg"},
          {},
          73,
          "picseries: cannot add to photos: series is full at Pic_2147483647.jpg\n",
          false,
+         0,
          0},
         {"path too long",
+         longBase,
          longBase,
          {},
          {},
          73,
          "picseries: cannot create " + longBase + "/Pic_1.jpg: File name too long\n",
          false,
+         0,
          0},
         {"command too long",
+         longerThanCommand,
          longerThanCommand,
          {},
          {},
@@ -219,16 +252,40 @@ TEST_F(Picseries, ReportsFailures)
          "picseries: cannot create " + longerThanCommand +
              "/Pic_1.jpg: File name too long for the camera command\n",
          false,
+         0,
+         0},
+        {"missing directory",
+         "",
+         "missing",
+         {},
+         {},
+         73,
+         "picseries: cannot create missing/Pic_1.jpg: No such file or directory\n",
+         false,
+         0,
+         0},
+        {"not a directory",
+         "photos",
+         "photos/Pic_1.jpg",
+         {"Pic_1.jpg"},
+         {},
+         73,
+         "picseries: cannot create photos/Pic_1.jpg/Pic_1.jpg: Not a directory\n",
+         false,
+         0,
          0},
     };
     for (const Failure &c : cases) {
         SCOPED_TRACE(c.what);
         fs::remove(cameraLog());
-        fs::create_directory(work.path() / c.base);
+        if (!c.base.empty()) {
+            fs::create_directory(work.path() / c.base);
+        }
         for (const std::string &picture : c.pictures) {
             std::ofstream(work.path() / c.base / picture) << "picture";
         }
-        const Outcome outcome = run({c.base, "image"}, c.env);
+        const auto before = treeOf(work.path());
+        const Outcome outcome = run({c.args, "image"}, c.env);
         EXPECT_EQ(outcome.exitStatus, c.exitStatus);
         EXPECT_EQ(outcome.out, "");
         if (c.shellSpeaks) {
@@ -237,8 +294,14 @@ TEST_F(Picseries, ReportsFailures)
             EXPECT_EQ(outcome.err, c.err);
         }
         EXPECT_EQ(cameraCalls().size(), c.cameraCalls);
-        EXPECT_EQ(treeOf(work.path() / c.base).size(), c.pictures.size());
-        fs::remove_all(work.path() / c.base);
+        // No empty file is left behind; a file with content always stays.
+        EXPECT_EQ(treeOf(work.path()).size(), before.size() + c.filesLeft);
+        for (const std::string &picture : c.pictures) {
+            EXPECT_EQ(readFile(work.path() / c.base / picture), "picture");
+        }
+        if (!c.base.empty()) {
+            fs::remove_all(work.path() / c.base);
+        }
     }
 }
 
@@ -252,6 +315,39 @@ TEST_F(Picseries, ReportsACameraThatIsNotThere)
     // The shell says it first, in its own words.
     EXPECT_TRUE(endsWith(outcome.err, "picseries: libcamera-still: not found\n")) << outcome.err;
     EXPECT_TRUE(fs::is_empty(work.path() / "photos"));
+}
+
+TEST_F(Picseries, ConcurrentRunsTakeDifferentNumbers)
+{
+    constexpr int runs = 32;
+    fs::create_directory(work.path() / "photos");
+    const auto [argv, environment] = command({"photos", "image"}, {"CAMERA_STANDIN_DELAY_MS=100"});
+    std::vector<std::unique_ptr<TempDir>> captures;
+    std::vector<Started> started;
+    for (int i = 0; i < runs; ++i) {
+        captures.push_back(std::make_unique<TempDir>());
+        started.push_back(startProgram(argv, environment, work.path(), captures.back()->path()));
+    }
+    for (const Started &s : started) {
+        const Outcome outcome = finishProgram(s);
+        EXPECT_EQ(outcome.exitStatus, 0) << outcome.err;
+    }
+
+    std::set<std::string> expected;
+    std::set<std::string> cameraPaths;
+    for (int n = 1; n <= runs; ++n) {
+        expected.insert("Pic_" + std::to_string(n) + ".jpg");
+    }
+    EXPECT_EQ(treeOf(work.path() / "photos"), expected);
+    for (const std::string &name : expected) {
+        EXPECT_GT(fs::file_size(work.path() / "photos" / name), 0U) << name;
+    }
+    const auto calls = cameraCalls();
+    for (const auto &call : calls) {
+        cameraPaths.insert(call.back());
+    }
+    EXPECT_EQ(calls.size(), std::size_t{runs});
+    EXPECT_EQ(cameraPaths.size(), std::size_t{runs});
 }
 
 struct Decoded {

@@ -35,31 +35,36 @@ void check(int error, const char *what)
 
 } // namespace
 
-Outcome runProgram(const std::vector<std::string> &argv, const std::vector<std::string> &env,
-                   const std::filesystem::path &cwd)
+Started startProgram(const std::vector<std::string> &argv, const std::vector<std::string> &env,
+                     const std::filesystem::path &cwd, const std::filesystem::path &captureDir)
 {
-    const TempDir capture;
-    const std::string outPath = capture.path() / "out";
-    const std::string errPath = capture.path() / "err";
+    Started started;
+    started.out = captureDir / "out";
+    started.err = captureDir / "err";
     posix_spawn_file_actions_t actions;
     check(posix_spawn_file_actions_init(&actions), "posix_spawn_file_actions_init");
     check(posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0),
           "addopen");
-    check(posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outPath.c_str(),
+    check(posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, started.out.c_str(),
                                            O_WRONLY | O_CREAT | O_TRUNC, 0644),
           "addopen");
-    check(posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.c_str(),
+    check(posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, started.err.c_str(),
                                            O_WRONLY | O_CREAT | O_TRUNC, 0644),
           "addopen");
     check(posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str()), "addchdir");
     std::vector<char *> args = pointersTo(argv);
     std::vector<char *> envp = pointersTo(env);
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), envp.data());
+    const int spawned =
+        posix_spawn(&started.pid, args[0], &actions, nullptr, args.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     check(spawned, argv[0].c_str());
+    return started;
+}
+
+Outcome finishProgram(const Started &started)
+{
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
+    while (waitpid(started.pid, &status, 0) < 0) {
         if (errno != EINTR) {
             check(errno, "waitpid");
         }
@@ -70,9 +75,16 @@ Outcome runProgram(const std::vector<std::string> &argv, const std::vector<std::
     } else if (WIFSIGNALED(status)) {
         outcome.signal = WTERMSIG(status);
     }
-    outcome.out = readFile(outPath);
-    outcome.err = readFile(errPath);
+    outcome.out = readFile(started.out);
+    outcome.err = readFile(started.err);
     return outcome;
+}
+
+Outcome runProgram(const std::vector<std::string> &argv, const std::vector<std::string> &env,
+                   const std::filesystem::path &cwd)
+{
+    const TempDir capture;
+    return finishProgram(startProgram(argv, env, cwd, capture.path()));
 }
 
 std::vector<std::string> environmentWithout(const std::vector<std::string> &drop)

@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 struct Outcome {
@@ -12,8 +13,25 @@ struct Outcome {
     std::string err;
 };
 
-// Runs argv[0] with argv in directory cwd with exactly the environment env,
-// waits for it, and returns how it ended and what it printed.
+class TempDir;
+
+// A program started by startProgram, with the files that take its output.
+struct Started {
+    pid_t pid = -1;
+    std::filesystem::path out;
+    std::filesystem::path err;
+};
+
+// Starts argv[0] with argv in directory cwd with exactly the environment env,
+// its output going to files in captureDir; returns at once.
+Started startProgram(const std::vector<std::string> &argv, const std::vector<std::string> &env,
+                     const std::filesystem::path &cwd, const std::filesystem::path &captureDir);
+
+// Waits for a started program and returns how it ended and what it printed.
+Outcome finishProgram(const Started &started);
+
+// Runs a program as startProgram does, waits for it, and returns how it ended
+// and what it printed.
 Outcome runProgram(const std::vector<std::string> &argv, const std::vector<std::string> &env,
                    const std::filesystem::path &cwd);
 
