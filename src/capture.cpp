@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <charconv>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -88,7 +89,7 @@ void judgeCamera(int status, CaptureResult &result)
     } else if (WIFSIGNALED(status)) {
         result.status = CaptureStatus::cameraKilled;
         result.detail = WTERMSIG(status);
-    } else if (WEXITSTATUS(status) > 128) {
+    } else if (WEXITSTATUS(status) > 128 && WEXITSTATUS(status) - 128 < NSIG) {
         // The shell's way of saying that the command it waited for was
         // killed by signal status - 128.
         result.status = CaptureStatus::cameraKilled;
