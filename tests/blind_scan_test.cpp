@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <dirent.h>
 #include <dlfcn.h>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <set>
 #include <string>
@@ -42,26 +41,6 @@ extern "C" dirent *readdir(DIR *dir)
 }
 
 namespace {
-
-// Entries as in the numbering tests: f regular file holding its own name,
-// d directory, l symbolic link to the regular file "target".
-void makeEntry(const fs::path &dir, const std::string &entry)
-{
-    const fs::path path = dir / entry.substr(2);
-    switch (entry[0]) {
-    case 'f':
-        std::ofstream(path) << entry;
-        break;
-    case 'd':
-        fs::create_directory(path);
-        break;
-    case 'l':
-        fs::create_symlink("target", path);
-        break;
-    default:
-        FAIL() << "unknown kind in " << entry;
-    }
-}
 
 struct BlindCase {
     const char *what;
@@ -127,6 +106,7 @@ TEST_F(BlindScan, OverwritesNoPicture)
         EXPECT_GT(fs::file_size(dir.path() / c.picture), 0U);
         for (const std::string &entry : c.entries) {
             if (entry[0] == 'f') {
+                // makeEntry wrote the entry's own text into it.
                 EXPECT_EQ(readFile(dir.path() / entry.substr(2)), entry);
             }
         }

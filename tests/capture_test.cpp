@@ -7,7 +7,6 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <string>
-#include <sys/stat.h>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -91,8 +90,7 @@ TEST(ReadPictureNumber, ReadsNamesAsThePatternDoes)
     }
 }
 
-// Entries to create: kind, then name. f regular file, d directory, l symbolic
-// link to the regular file "target", p named pipe.
+// Entries to create, as makeEntry takes them.
 struct DirectoryCase {
     const char *what;
     std::vector<std::string> entries;
@@ -112,28 +110,6 @@ const DirectoryCase directoryCases[] = {
     {"beyond 32 bits", {"f Pic_6442450943.jpg", "f Pic_5.jpg"}, 5},
     {"largest", {"f Pic_2147483647.jpg", "f Pic_1.jpg"}, INT_MAX},
 };
-
-void makeEntry(const fs::path &dir, const std::string &entry)
-{
-    const char kind = entry[0];
-    const fs::path path = dir / entry.substr(2);
-    switch (kind) {
-    case 'f':
-        std::ofstream(path) << "picture";
-        break;
-    case 'd':
-        fs::create_directory(path);
-        break;
-    case 'l':
-        fs::create_symlink("target", path);
-        break;
-    case 'p':
-        ASSERT_EQ(mkfifo(path.c_str(), 0644), 0);
-        break;
-    default:
-        FAIL() << "unknown kind in " << entry;
-    }
-}
 
 TEST(FindHighestPictureNumber, CountsRegularPictureFilesOnly)
 {

@@ -8,6 +8,7 @@
 #include <iterator>
 #include <spawn.h>
 #include <stdexcept>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -128,6 +129,29 @@ std::vector<std::vector<std::string>> readCameraLog(const std::filesystem::path 
         calls.push_back(call);
     }
     return calls;
+}
+
+void makeEntry(const std::filesystem::path &dir, const std::string &entry)
+{
+    const std::filesystem::path path = dir / entry.substr(2);
+    switch (entry.at(0)) {
+    case 'f':
+        if (!(std::ofstream(path) << entry)) {
+            throw std::runtime_error("cannot write " + path.string());
+        }
+        break;
+    case 'd':
+        std::filesystem::create_directory(path);
+        break;
+    case 'l':
+        std::filesystem::create_symlink("target", path);
+        break;
+    case 'p':
+        check(mkfifo(path.c_str(), 0644) == 0 ? 0 : errno, "mkfifo");
+        break;
+    default:
+        throw std::invalid_argument("unknown kind of entry: " + entry);
+    }
 }
 
 std::string readFile(const std::filesystem::path &file)

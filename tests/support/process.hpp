@@ -1,4 +1,5 @@
-// Running the built programs from tests, and reading what the camera got.
+// Test support: running the built programs, reading what the camera got,
+// and making directories to scan.
 #pragma once
 
 #include <filesystem>
@@ -40,6 +41,11 @@ std::vector<std::string> environmentWithout(const std::vector<std::string> &drop
 
 // Reads the log the camera stand-in appends to: one argument list per call.
 std::vector<std::vector<std::string>> readCameraLog(const std::filesystem::path &log);
+
+// Creates the directory entry that entry describes in dir: its kind, a
+// space, its name. Kinds: f regular file holding the text of entry itself,
+// d directory, l symbolic link to "target", p named pipe.
+void makeEntry(const std::filesystem::path &dir, const std::string &entry);
 
 // Reads a whole file; empty when it cannot be read.
 std::string readFile(const std::filesystem::path &file);
