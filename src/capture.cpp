@@ -183,15 +183,14 @@ CaptureResult captureImage(const char *baseDirectory)
     struct stat claimed {};
     // The scan can miss pictures, and other runs can claim numbers meanwhile:
     // a name that turns out to be taken moves the capture on to the next.
-    int number = findHighestPictureNumber(baseDirectory);
+    result.number = findHighestPictureNumber(baseDirectory);
     for (;;) {
-        result.number = number;
-        if (number == INT_MAX) {
+        if (result.number == INT_MAX) {
             result.status = CaptureStatus::seriesFull;
             return result;
         }
-        result.number = ++number;
-        if (!formatPicturePath(result.path, baseDirectory, number)) {
+        ++result.number;
+        if (!formatPicturePath(result.path, baseDirectory, result.number)) {
             result.status = CaptureStatus::pathTooLong;
             return result;
         }
