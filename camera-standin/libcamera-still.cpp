@@ -40,6 +40,14 @@ bool readNumber(const char *text, long low, long high, long &value)
     return errno == 0 && end != text && *end == '\0' && value >= low && value <= high;
 }
 
+// Reads the environment variable name as a number in [low, high]; returns
+// whether it is set to one.
+bool readSetting(const char *name, long low, long high, long &value)
+{
+    const char *text = std::getenv(name);
+    return text != nullptr && readNumber(text, low, high, value);
+}
+
 // Appends this call's arguments to the log file in one write, so that
 // concurrent calls do not interleave; returns whether it worked.
 bool logArguments(const char *logPath, int argc, char **argv)
@@ -165,17 +173,14 @@ int main(int argc, char **argv)
     }
 
     long value = 0;
-    if (const char *delay = std::getenv("CAMERA_STANDIN_DELAY_MS");
-        delay != nullptr && readNumber(delay, 0, 600000, value)) {
+    if (readSetting("CAMERA_STANDIN_DELAY_MS", 0, 600000, value)) {
         const timespec pause{value / 1000, (value % 1000) * 1000000};
         nanosleep(&pause, nullptr);
     }
-    if (const char *status = std::getenv("CAMERA_STANDIN_EXIT");
-        status != nullptr && readNumber(status, 0, 255, value)) {
+    if (readSetting("CAMERA_STANDIN_EXIT", 0, 255, value)) {
         return static_cast<int>(value);
     }
-    if (const char *signal = std::getenv("CAMERA_STANDIN_SIGNAL");
-        signal != nullptr && readNumber(signal, 1, 64, value)) {
+    if (readSetting("CAMERA_STANDIN_SIGNAL", 1, 64, value)) {
         std::signal(static_cast<int>(value), SIG_DFL);
         std::raise(static_cast<int>(value));
     }
@@ -198,8 +203,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "libcamera-still (stand-in): cannot write %s: %s\n", output, problem);
         return failureStatus;
     }
-    if (const char *status = std::getenv("CAMERA_STANDIN_EXIT_AFTER_WRITE");
-        status != nullptr && readNumber(status, 0, 255, value)) {
+    if (readSetting("CAMERA_STANDIN_EXIT_AFTER_WRITE", 0, 255, value)) {
         return static_cast<int>(value);
     }
     return 0;
