@@ -1,7 +1,5 @@
 #include "bench_directory.hpp"
 
-#include "read_directory.hpp"
-
 #include <cerrno>
 #include <cstddef>
 #include <cstdio>
@@ -94,39 +92,31 @@ struct EntryCounts {
     long other = 0;
 };
 
-// Counts the entries of the open directory dirFd by type, "." and ".."
-// aside; returns false when it cannot be read.
-bool countEntries(int dirFd, EntryCounts &counts)
+// Counts the entries of the directory at path by type, "." and ".." aside;
+// returns false when it cannot be read. Untimed, so plain readdir does.
+bool countEntries(const std::string &path, EntryCounts &counts)
 {
-    alignas(8) static char buffer[directoryBufferSize];
-    for (;;) {
-        const long read = syscall(SYS_getdents64, dirFd, buffer, sizeof buffer);
-        if (read < 0) {
-            return false;
+    DIR *dir = opendir(path.c_str());
+    if (dir == nullptr) {
+        return false;
+    }
+    errno = 0;
+    while (const dirent *entry = readdir(dir)) {
+        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) {
+            continue;
         }
-        if (read == 0) {
-            return true;
-        }
-        for (long offset = 0; offset < read;) {
-            const char *entry = buffer + offset;
-            unsigned short length = 0;
-            unsigned char type = 0;
-            std::memcpy(&length, entry + offsetof(dirent64, d_reclen), sizeof length);
-            std::memcpy(&type, entry + offsetof(dirent64, d_type), sizeof type);
-            const char *name = entry + offsetof(dirent64, d_name);
-            offset += length;
-            if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) {
-                continue;
-            }
-            if (type == DT_REG) {
-                ++counts.regular;
-            } else if (type == DT_DIR) {
-                ++counts.directories;
-            } else {
-                ++counts.other;
-            }
+        if (entry->d_type == DT_REG) {
+            ++counts.regular;
+        } else if (entry->d_type == DT_DIR) {
+            ++counts.directories;
+        } else {
+            ++counts.other;
         }
     }
+    const int readError = errno;
+    closedir(dir);
+    errno = readError;
+    return readError == 0;
 }
 
 // Returns whether marker says that its directory was completed with this layout.
@@ -186,12 +176,10 @@ std::string prepareDirectory(const std::string &benchDir, long files)
             return {};
         }
     }
-    EntryCounts counts;
-    const bool counted = countEntries(dirFd, counts);
-    const int readError = errno;
     close(dirFd);
-    if (!counted) {
-        fail("cannot read " + path, readError);
+    EntryCounts counts;
+    if (!countEntries(path, counts)) {
+        fail("cannot read " + path, errno);
         return {};
     }
     if (counts.regular != layout.files || counts.directories != layout.subdirectories ||
