@@ -9,6 +9,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <system_error>
@@ -51,25 +52,77 @@ bool isPicture(const char *path)
     return lstat(path, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;
 }
 
-// Creates the picture file at path if no file of that name exists, so that
-// no other run and no camera can take the name; returns 0, or errno.
+// Returns whether st describes an empty regular file that carries the mark
+// of a claim.
+bool isMarkedClaim(const struct stat &st)
+{
+    return S_ISREG(st.st_mode) && st.st_size == 0 && st.st_mtim.tv_sec == claimMark &&
+           st.st_mtim.tv_nsec == 0;
+}
+
+// Creates the picture file at path if no file of that name exists, locks it
+// and marks it as this run's claim; returns its descriptor, or -1 with errno
+// set, to EEXIST when the name is taken.
 int claimPicture(const char *path, struct stat &claimed)
 {
     // Mode 0666, so that the umask applies as it would to the camera's own.
-    const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    // Read-only, because the camera writes the picture by its name: watchers
+    // of the directory see no empty file closed after writing. No
+    // close-on-exec: the shell and the camera inherit the descriptor, so
+    // that the lock lasts until the last process of the run has ended.
+    const int fd = open(path, O_RDONLY | O_CREAT | O_EXCL, 0666);
     if (fd < 0) {
-        return errno;
+        return -1;
+    }
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        // Only a locked claim is marked, since the mark lets other runs take
+        // the file over once nobody holds its lock. Where the mark cannot be
+        // set, the file is never taken over: a killed run leaves it behind.
+        const timespec times[2] = {{0, UTIME_OMIT}, {claimMark, 0}};
+        futimens(fd, times);
+    } else if (errno == EWOULDBLOCK) {
+        // Another run took the new file over before it was locked. Any other
+        // failure, such as NFS refusing a lock to a read-only descriptor,
+        // leaves the claim unlocked and so unmarked.
+        close(fd);
+        errno = EEXIST;
+        return -1;
     }
     if (fstat(fd, &claimed) != 0) {
         // Without its identity the file is never removed: see releasePicture.
         claimed = {};
     }
-    close(fd);
-    return 0;
+    return fd;
+}
+
+// Locks the picture file at path if it is a claim that its run abandoned:
+// empty, marked and locked by no process; returns its descriptor, or -1.
+int lockAbandonedClaim(const char *path, struct stat &claimed)
+{
+    struct stat st {};
+    if (lstat(path, &st) != 0 || !isMarkedClaim(st)) {
+        return -1;
+    }
+    // Read-only: a lock needs no write access, and a file opened for writing
+    // looks changed to the watchers of the directory when it is closed.
+    const int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) {
+        return -1;
+    }
+    // Checked again under the lock: the claim's run may have written its
+    // picture meanwhile, or the name may have been removed and made anew.
+    struct stat held {};
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0 || fstat(fd, &held) != 0 || !isMarkedClaim(held) ||
+        lstat(path, &st) != 0 || st.st_dev != held.st_dev || st.st_ino != held.st_ino) {
+        close(fd);
+        return -1;
+    }
+    claimed = held;
+    return fd;
 }
 
 // Removes the file claimed for a capture that failed, as long as it is still
-// the empty file this run created.
+// the empty file this run claimed.
 void releasePicture(const char *path, const struct stat &claimed)
 {
     struct stat st {};
@@ -77,6 +130,76 @@ void releasePicture(const char *path, const struct stat &claimed)
         st.st_dev == claimed.st_dev && st.st_ino == claimed.st_ino) {
         unlink(path);
     }
+}
+
+// Takes over the abandoned claims at the top of the series, from
+// result.number down while they are contiguous: keeps the lowest, and removes
+// the others as their killed runs would have. Returns the descriptor of the
+// claim kept, with result's number and path set to it, or -1 when the top
+// of the series is no abandoned claim.
+int reclaimTop(const char *baseDirectory, CaptureResult &result, char (&command)[textCapacity],
+               struct stat &claimed)
+{
+    // A picture path that fits, with its command, fits at every lower number.
+    if (result.number < 1 || !formatPicturePath(result.path, baseDirectory, result.number) ||
+        !formatCameraCommand(command, result.path)) {
+        return -1;
+    }
+    int fd = lockAbandonedClaim(result.path, claimed);
+    if (fd < 0) {
+        return -1;
+    }
+    char below[textCapacity];
+    struct stat belowClaimed {};
+    while (result.number > 1 && formatPicturePath(below, baseDirectory, result.number - 1)) {
+        const int belowFd = lockAbandonedClaim(below, belowClaimed);
+        if (belowFd < 0) {
+            break;
+        }
+        releasePicture(result.path, claimed);
+        close(fd);
+        fd = belowFd;
+        claimed = belowClaimed;
+        --result.number;
+        std::memcpy(result.path, below, sizeof below);
+    }
+    formatCameraCommand(command, result.path);
+    return fd;
+}
+
+// Flushes the picture at path to the disk, then the directory that names it;
+// returns 0, or errno.
+int syncPicture(const char (&path)[textCapacity])
+{
+    // By name, because the camera may have put a file of its own in place of
+    // the claim.
+    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return errno;
+    }
+    int error = fsync(fd) == 0 ? 0 : errno;
+    if (error == 0) {
+        // The directory is the path up to its last slash, the one before
+        // "Pic_": "photos//" for "photos/", "/" for an empty directory name.
+        char directory[textCapacity];
+        std::memcpy(directory, path, sizeof directory);
+        std::strrchr(directory, '/')[1] = '\0';
+        const int dir = open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dir >= 0) {
+            // A file system that has no way to flush a directory by itself
+            // says EINVAL: its entries go to the disk with its files.
+            error = fsync(dir) == 0 || errno == EINVAL ? 0 : errno;
+            close(dir);
+        } else if (errno == EACCES) {
+            // A directory that may be written but not read: flush the whole
+            // file system it lies on instead.
+            error = syncfs(fd) == 0 ? 0 : errno;
+        } else {
+            error = errno;
+        }
+    }
+    close(fd);
+    return error;
 }
 
 // Turns the status that system() gave for the camera command into the
@@ -181,10 +304,11 @@ CaptureResult captureImage(const char *baseDirectory)
     CaptureResult result{};
     char command[textCapacity];
     struct stat claimed {};
+    result.number = findHighestPictureNumber(baseDirectory);
+    int claim = reclaimTop(baseDirectory, result, command, claimed);
     // The scan can miss pictures, and other runs can claim numbers meanwhile:
     // a name that turns out to be taken moves the capture on to the next.
-    result.number = findHighestPictureNumber(baseDirectory);
-    for (;;) {
+    while (claim < 0) {
         if (result.number == INT_MAX) {
             result.status = CaptureStatus::seriesFull;
             return result;
@@ -198,13 +322,10 @@ CaptureResult captureImage(const char *baseDirectory)
             result.status = CaptureStatus::commandTooLong;
             return result;
         }
-        const int error = claimPicture(result.path, claimed);
-        if (error == 0) {
-            break;
-        }
-        if (error != EEXIST) {
+        claim = claimPicture(result.path, claimed);
+        if (claim < 0 && errno != EEXIST) {
             result.status = CaptureStatus::cannotCreate;
-            result.detail = error;
+            result.detail = errno;
             return result;
         }
     }
@@ -212,6 +333,10 @@ CaptureResult captureImage(const char *baseDirectory)
     judgeCamera(std::system(command), result); // NOLINT(cert-env33-c)
     if (result.status != CaptureStatus::taken) {
         releasePicture(result.path, claimed);
+    } else if (const int error = syncPicture(result.path); error != 0) {
+        result.status = CaptureStatus::cannotSync;
+        result.detail = error;
     }
+    close(claim);
     return result;
 }

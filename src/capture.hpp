@@ -2,9 +2,15 @@
 #pragma once
 
 #include <cstddef>
+#include <ctime>
 
 // Room for a picture path or a camera command, terminating zero included.
 inline constexpr std::size_t textCapacity = 256;
+
+// The modification time that marks an empty picture file as a claim of a run
+// of picseries, for as long as the run holds its lock: 2000-01-01 00:00:00
+// UTC, an even second, which every file system the boards use can hold.
+inline constexpr std::time_t claimMark = 946684800;
 
 // What became of one capture; main turns it into a message and an exit status.
 enum class CaptureStatus {
@@ -18,6 +24,7 @@ enum class CaptureStatus {
     cameraFailed,   // the camera exited non-zero; detail is its status
     cameraKilled,   // the camera was killed; detail is the signal
     noPicture,      // the camera exited 0 but left no picture
+    cannotSync,     // the picture is there but not known to be on disk; detail is errno
 };
 
 struct CaptureResult {
@@ -48,7 +55,11 @@ bool formatPicturePath(char (&path)[textCapacity], const char *baseDirectory, in
 bool formatCameraCommand(char (&command)[textCapacity], const char *picturePath);
 
 // Takes the next picture of the series in baseDirectory and returns what
-// became of it. The picture file is created before the camera runs, so that a
-// number already taken is passed over rather than overwritten, and removed
-// again, while still empty, when the capture fails.
+// became of it. The picture file is claimed before the camera runs: created
+// exclusively, so that a number already taken is passed over rather than
+// overwritten, and locked and marked for as long as the run lives. Claims
+// that killed runs left empty at the top of the series are taken over. A
+// failed capture removes its claim while it is still empty; a picture taken
+// is flushed to the disk, with the directory entry that names it, before
+// the capture counts as taken.
 CaptureResult captureImage(const char *baseDirectory);

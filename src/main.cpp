@@ -49,6 +49,10 @@ int reportCapture(const CaptureResult &result, const char *baseDirectory)
     case CaptureStatus::noPicture:
         std::fprintf(stderr, "picseries: libcamera-still: wrote no picture to %s\n", result.path);
         return EX_UNAVAILABLE;
+    case CaptureStatus::cannotSync:
+        std::fprintf(stderr, "picseries: cannot sync %s: %s\n", result.path,
+                     std::strerror(result.detail));
+        return EX_IOERR;
     }
     return EX_SOFTWARE;
 }

@@ -3,15 +3,23 @@
 #include "test_paths.hpp"
 
 #include <algorithm>
+#include <chrono>
 #include <csetjmp>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <jpeglib.h>
 #include <memory>
 #include <set>
+#include <sstream>
 #include <string>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -55,7 +63,8 @@ class Picseries : public ::testing::Test {
         argv.insert(argv.end(), args.begin(), args.end());
         std::vector<std::string> environment = environmentWithout(
             {"PATH", "CAMERA_STANDIN_LOG", "CAMERA_STANDIN_DELAY_MS", "CAMERA_STANDIN_EXIT",
-             "CAMERA_STANDIN_SIGNAL", "CAMERA_STANDIN_SILENT", "CAMERA_STANDIN_EXIT_AFTER_WRITE"});
+             "CAMERA_STANDIN_SIGNAL", "CAMERA_STANDIN_SILENT", "CAMERA_STANDIN_EXIT_AFTER_WRITE",
+             "CAMERA_STANDIN_WRITTEN_LOG"});
         const char *inherited = std::getenv("PATH");
         environment.push_back("PATH=" + (path != nullptr ? std::string(path)
                                                          : std::string(cameraDirectory) + ":" +
@@ -358,6 +367,162 @@ TEST_F(Picseries, ConcurrentRunsTakeDifferentNumbers)
     }
     EXPECT_EQ(calls.size(), std::size_t{runs});
     EXPECT_EQ(cameraPaths.size(), std::size_t{runs});
+}
+
+// The names of the empty files in dir, or of those that hold something.
+std::set<std::string> filesIn(const fs::path &dir, bool empty)
+{
+    std::set<std::string> names;
+    for (const auto &entry : fs::directory_iterator(dir)) {
+        if ((fs::file_size(entry.path()) == 0) == empty) {
+            names.insert(entry.path().filename().string());
+        }
+    }
+    return names;
+}
+
+// Returns whether no process holds a lock on any file in dir.
+bool noneLocked(const fs::path &dir)
+{
+    bool free = true;
+    for (const auto &entry : fs::directory_iterator(dir)) {
+        const int fd = open(entry.path().c_str(), O_RDONLY | O_CLOEXEC);
+        free = free && fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0;
+        close(fd);
+    }
+    return free;
+}
+
+// Waits until done() holds, a minute at most; returns whether it does.
+template <class Done> bool waitFor(Done done)
+{
+    for (int i = 0; i < 6000 && !done(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return done();
+}
+
+// The picture names of the numbers in text, such as "1 2".
+std::set<std::string> picturesNumbered(const std::string &text)
+{
+    std::set<std::string> names;
+    std::istringstream numbers(text);
+    for (std::string n; numbers >> n;) {
+        names.insert("Pic_" + n + ".jpg");
+    }
+    return names;
+}
+
+struct Reclaim {
+    const char *what;
+    // The files before, each a kind and a number: p picture, e empty file, c
+    // claim that a killed run left, l claim that a live run holds, m marked
+    // file with content.
+    std::string before;
+    std::string taken; // the number the camera is asked for
+    std::string pictures;
+    std::string empty; // the numbers of the files left afterwards
+};
+
+TEST_F(Picseries, TakesOverClaimsThatKilledRunsLeftOnTop)
+{
+    const Reclaim cases[] = {
+        {"claim on top", "p1 c2", "2", "1 2", ""},
+        {"claims on top", "p1 c2 c3 c4", "2", "1 2", ""},
+        {"nothing but claims", "c1 c2", "1", "1", ""},
+        {"a gap ends the claims", "p1 c3 c4", "3", "1 3", ""},
+        {"claims below a picture stay", "c1 c2 p3", "4", "3 4", "1 2"},
+        {"a user's empty file", "p1 e5", "6", "1 6", "5"},
+        {"a user's empty file below a claim", "e1 c2", "2", "2", "1"},
+        {"a marked file with content", "m3", "4", "3 4", ""},
+        {"a live claim on top", "p1 l2", "3", "1 3", "2"},
+        {"a live claim below a claim", "p1 c2 l3 c4", "4", "1 4", "2 3"},
+        {"a claim named otherwise", "p1 c02", "3", "1 3", "02"},
+        {"the last number", "p2147483646 c2147483647", "2147483647", "2147483646 2147483647", ""},
+    };
+    // 2000-01-01 00:00:00 UTC: the mark that runs of every version set.
+    const timespec mark[2] = {{0, UTIME_OMIT}, {946684800, 0}};
+    const fs::path photos = work.path() / "photos";
+    for (const Reclaim &c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove(cameraLog());
+        fs::create_directory(photos);
+        std::vector<int> liveClaims;
+        std::istringstream before(c.before);
+        for (std::string file; before >> file;) {
+            const fs::path path = photos / ("Pic_" + file.substr(1) + ".jpg");
+            std::ofstream(path) << (file[0] == 'p' || file[0] == 'm' ? "picture" : "");
+            if (file[0] != 'p' && file[0] != 'e') {
+                ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), mark, 0), 0);
+            }
+            if (file[0] == 'l') {
+                liveClaims.push_back(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+                ASSERT_EQ(flock(liveClaims.back(), LOCK_EX), 0);
+            }
+        }
+        const Outcome outcome = run({"photos", "image"});
+        for (const int fd : liveClaims) {
+            close(fd);
+        }
+        EXPECT_EQ(outcome.exitStatus, 0) << outcome.err;
+        EXPECT_EQ(cameraCalls(),
+                  decltype(cameraCalls()){cameraArguments("photos/Pic_" + c.taken + ".jpg")});
+        EXPECT_EQ(filesIn(photos, false), picturesNumbered(c.pictures));
+        EXPECT_EQ(filesIn(photos, true), picturesNumbered(c.empty));
+        fs::remove_all(photos);
+    }
+}
+
+struct Kill {
+    const char *what;
+    int runs; // started at once, each killed while its camera runs
+    int signal;
+    bool wholeGroup;      // picseries, its shell and its camera, as timeout(1) sends it
+    int runsAfter;        // one after the other, once the killed runs have ended
+    std::string pictures; // the numbers of all the files afterwards
+};
+
+TEST_F(Picseries, KilledRunsLeaveTheSeriesWhole)
+{
+    const Kill cases[] = {
+        {"TERM to the group", 1, SIGTERM, true, 1, "1"},
+        {"KILL to the group", 1, SIGKILL, true, 1, "1"},
+        {"three killed at once", 3, SIGKILL, true, 4, "1 2 3 4"},
+        // Its camera lives on and writes Pic_1.jpg, which no run takes meanwhile.
+        {"picseries killed alone", 1, SIGKILL, false, 1, "1 2"},
+    };
+    const fs::path photos = work.path() / "photos";
+    for (const Kill &c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove(cameraLog());
+        fs::create_directory(photos);
+        const auto [argv, environment] =
+            command({"photos", "image"}, {"CAMERA_STANDIN_DELAY_MS=3000"});
+        std::vector<std::unique_ptr<TempDir>> captures;
+        std::vector<Started> started;
+        for (int i = 0; i < c.runs; ++i) {
+            captures.push_back(std::make_unique<TempDir>());
+            started.push_back(
+                startProgram(argv, environment, work.path(), captures.back()->path(), true));
+        }
+        ASSERT_TRUE(waitFor([&] { return cameraCalls().size() == std::size_t(c.runs); }));
+        for (const Started &s : started) {
+            kill(c.wholeGroup ? -s.pid : s.pid, c.signal);
+        }
+        for (const Started &s : started) {
+            EXPECT_EQ(finishProgram(s).signal, c.signal);
+        }
+        // The shells and cameras of a killed group end a moment after picseries.
+        ASSERT_TRUE(!c.wholeGroup || waitFor([&] { return noneLocked(photos); }));
+        for (int i = 0; i < c.runsAfter; ++i) {
+            const Outcome outcome = run({"photos", "image"});
+            EXPECT_EQ(outcome.exitStatus, 0) << outcome.err;
+        }
+        const std::set<std::string> expected = picturesNumbered(c.pictures);
+        EXPECT_TRUE(waitFor([&] { return filesIn(photos, false) == expected; }));
+        EXPECT_EQ(filesIn(photos, true), std::set<std::string>{});
+        fs::remove_all(photos);
+    }
 }
 
 struct Decoded {

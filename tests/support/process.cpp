@@ -37,7 +37,8 @@ void check(int error, const char *what)
 } // namespace
 
 Started startProgram(const std::vector<std::string> &argv, const std::vector<std::string> &env,
-                     const std::filesystem::path &cwd, const std::filesystem::path &captureDir)
+                     const std::filesystem::path &cwd, const std::filesystem::path &captureDir,
+                     bool ownGroup)
 {
     Started started;
     started.out = captureDir / "out";
@@ -53,10 +54,17 @@ Started startProgram(const std::vector<std::string> &argv, const std::vector<std
                                            O_WRONLY | O_CREAT | O_TRUNC, 0644),
           "addopen");
     check(posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str()), "addchdir");
+    posix_spawnattr_t attributes;
+    check(posix_spawnattr_init(&attributes), "posix_spawnattr_init");
+    if (ownGroup) {
+        check(posix_spawnattr_setpgroup(&attributes, 0), "setpgroup");
+        check(posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP), "setflags");
+    }
     std::vector<char *> args = pointersTo(argv);
     std::vector<char *> envp = pointersTo(env);
     const int spawned =
-        posix_spawn(&started.pid, args[0], &actions, nullptr, args.data(), envp.data());
+        posix_spawn(&started.pid, args[0], &actions, &attributes, args.data(), envp.data());
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     check(spawned, argv[0].c_str());
     return started;

@@ -24,9 +24,11 @@ struct Started {
 };
 
 // Starts argv[0] with argv in directory cwd with exactly the environment env,
-// its output going to files in captureDir; returns at once.
+// its output going to files in captureDir, and in a process group of its own
+// when ownGroup is set; returns at once.
 Started startProgram(const std::vector<std::string> &argv, const std::vector<std::string> &env,
-                     const std::filesystem::path &cwd, const std::filesystem::path &captureDir);
+                     const std::filesystem::path &cwd, const std::filesystem::path &captureDir,
+                     bool ownGroup = false);
 
 // Waits for a started program and returns how it ended and what it printed.
 Outcome finishProgram(const Started &started);
