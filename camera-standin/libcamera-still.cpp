@@ -12,6 +12,8 @@
 //   CAMERA_STANDIN_SILENT    exit 0, writing nothing
 //   CAMERA_STANDIN_EXIT_AFTER_WRITE  write the picture, then exit with that
 //                            status
+//   CAMERA_STANDIN_WRITTEN_LOG  once the picture is written, append its path
+//                            to that file, ended by a zero byte
 #include <cerrno>
 #include <csetjmp>
 #include <csignal>
@@ -48,8 +50,19 @@ bool readSetting(const char *name, long low, long high, long &value)
     return text != nullptr && readNumber(text, low, high, value);
 }
 
-// Appends this call's arguments to the log file in one write, so that
-// concurrent calls do not interleave; returns whether it worked.
+// Appends record to the log file in one write, so that concurrent calls do
+// not interleave; returns whether it worked.
+bool appendRecord(const char *logPath, const std::string &record)
+{
+    const int fd = open(logPath, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        return false;
+    }
+    const ssize_t written = write(fd, record.data(), record.size());
+    return close(fd) == 0 && written == static_cast<ssize_t>(record.size());
+}
+
+// Appends this call's arguments to the log file; returns whether it worked.
 bool logArguments(const char *logPath, int argc, char **argv)
 {
     std::string record = std::to_string(argc - 1);
@@ -58,12 +71,7 @@ bool logArguments(const char *logPath, int argc, char **argv)
         record.append(argv[i]);
         record.push_back('\0');
     }
-    const int fd = open(logPath, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        return false;
-    }
-    const ssize_t written = write(fd, record.data(), record.size());
-    return close(fd) == 0 && written == static_cast<ssize_t>(record.size());
+    return appendRecord(logPath, record);
 }
 
 struct JpegError {
@@ -201,6 +209,12 @@ int main(int argc, char **argv)
     }
     if (problem != nullptr) {
         std::fprintf(stderr, "libcamera-still (stand-in): cannot write %s: %s\n", output, problem);
+        return failureStatus;
+    }
+    const char *writtenLog = std::getenv("CAMERA_STANDIN_WRITTEN_LOG");
+    if (writtenLog != nullptr && !appendRecord(writtenLog, std::string(output) + '\0')) {
+        std::fprintf(stderr, "libcamera-still (stand-in): cannot log to %s: %s\n", writtenLog,
+                     std::strerror(errno));
         return failureStatus;
     }
     if (readSetting("CAMERA_STANDIN_EXIT_AFTER_WRITE", 0, 255, value)) {
