@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Starts RUNS copies of picseries at once on one empty directory, each under
 # timeout(1) as cron lines and scripts run it, and has every third one killed
-# while it runs, by TERM or KILL to its whole process group. Then QUIET runs
-# follow, one after the other. ROUNDS times over, with the camera stand-in
-# taking 200 ms a picture. Counts what is left: every picture a camera wrote
+# while it runs, by TERM or KILL to its whole process group. Then two runs
+# are killed while their camera runs, one after the other, as a hung camera
+# would have them, and QUIET runs follow. ROUNDS times over, with the camera
+# stand-in taking 200 ms a picture. Counts what is left: every picture a camera wrote
 # must still be there, no name may be written twice, and empty files may stay
 # only below the highest picture.
 #
@@ -15,7 +16,7 @@ build=$(cd "${1:?usage: $0 BUILD_DIR [ROUNDS] [RUNS] [QUIET]}" && pwd)
 rounds=${2:-20}
 runs=${3:-24}
 quiet=${4:-4}
-said0=0 killed=0 written=0 twice=0 lost=0 pictures=0 empty=0 above=0
+said0=0 killed=0 written=0 twice=0 lost=0 pictures=0 partial=0 empty=0 above=0
 
 for _ in $(seq "$rounds"); do
     work=$(mktemp -d "${TMPDIR:-/var/tmp}/picseries-killed.XXXXXX")
@@ -38,6 +39,13 @@ for _ in $(seq "$rounds"); do
         ) 2>/dev/null & # without the shell's word on each run killed
     done
     wait
+    # A camera that hangs twice in a row, each time ended by timeout.
+    for signal in TERM KILL; do
+        status=0
+        { (cd "$work" && timeout -s "$signal" 0.1 "$build/picseries" photos image) \
+            >/dev/null 2>&1; } 2>/dev/null || status=$?
+        echo "$status" >"$work/status.hung.$signal"
+    done
     for i in $(seq "$quiet"); do
         status=0
         (cd "$work" && "$build/picseries" photos image >/dev/null 2>&1) || status=$?
@@ -52,6 +60,9 @@ for _ in $(seq "$rounds"); do
     lost=$((lost + $(tr '\0' '\n' <"$work/written" | sort -u |
         while read -r path; do [[ -s "$work/$path" ]] || echo; done | wc -l)))
     pictures=$((pictures + $(find "$work/photos" -type f -size +0 | wc -l)))
+    # Files with content that no camera finished: cut short by the kill.
+    partial=$((partial + $(cd "$work" && find photos -type f -size +0 |
+        grep -cvxFf <(tr '\0' '\n' <written) || true)))
     top=$(find "$work/photos" -type f -size +0 -printf '%f\n' | tr -dc '0-9\n' | sort -n | tail -1)
     empty=$((empty + $(find "$work/photos" -type f -empty | wc -l)))
     above=$((above + $(find "$work/photos" -type f -empty -printf '%f\n' | tr -dc '0-9\n' |
@@ -59,6 +70,6 @@ for _ in $(seq "$rounds"); do
     rm -rf "$work"
 done
 
-echo "runs $((rounds * (runs + quiet))), exited 0: $said0, killed by timeout: $killed," \
-    "pictures written: $written, non-empty files: $pictures, pictures lost: $lost," \
+echo "runs $((rounds * (runs + 2 + quiet))), exited 0: $said0, killed by timeout: $killed," \
+    "pictures written: $written, non-empty files: $pictures (cut short by a kill: $partial), pictures lost: $lost," \
     "names written twice: $twice, empty files left: $empty, empty above the top picture: $above"
