@@ -1,6 +1,7 @@
-# Debian package of the tool: the binary and its manual page (the install
-# component "runtime"), for the architecture the build compiles for. Built by
-# `cpack --preset default` here and `cpack --preset arm64` for the board.
+# Debian package of the tool: the binary, its manual page, the copyright file
+# and the changelog (the install component "runtime"), for the architecture the
+# build compiles for. The presets "debian" and "debian-arm64" build it with
+# Debian's flags: `cmake --workflow --preset debian-arm64`.
 
 set(PICSERIES_MAINTAINER "picseries maintainers <maintainers@users.noreply.c-seed-61bfe3d8.example>"
     CACHE STRING "Maintainer field of the Debian package")
@@ -23,7 +24,9 @@ set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_STRIP_FILES ON)
+# packaging-stage.cmake strips the binaries itself, as Debian does.
+set(CPACK_STRIP_FILES OFF)
+set(CPACK_PICSERIES_STRIP "${CMAKE_STRIP}")
 
 # Only the runtime component: whatever else the tree may install (the camera
 # stand-in, tests, tools for developers) stays out of the package.
@@ -38,7 +41,8 @@ elseif(CMAKE_CROSSCOMPILING)
         "architecture: set PICSERIES_DEBIAN_ARCHITECTURE in the toolchain file.")
 endif()
 set(CPACK_PROJECT_CONFIG_FILE "${CMAKE_CURRENT_LIST_DIR}/packaging-config.cmake")
-# `cmake --install` leaves the manual page as it is; the package compresses it.
-set(CPACK_PRE_BUILD_SCRIPTS "${CMAKE_CURRENT_LIST_DIR}/packaging-man.cmake")
+# `cmake --install` leaves the binary, the manual page and the changelog as
+# they are; the package strips and compresses them.
+set(CPACK_PRE_BUILD_SCRIPTS "${CMAKE_CURRENT_LIST_DIR}/packaging-stage.cmake")
 
 include(CPack)

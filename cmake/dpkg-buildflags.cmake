@@ -1,0 +1,36 @@
+# Builds with the compiler and linker flags that Debian builds its packages
+# with: what dpkg-buildflags gives with every hardening feature on, for the
+# architecture this build compiles for. Asked at configure time, so the flags
+# follow the installed dpkg's defaults rather than a copy of them; the
+# DEB_*FLAGS_MAINT_APPEND and DEB_BUILD_OPTIONS of the environment still apply.
+# Off by default: the development presets keep their own flags, and a packager
+# whose tooling already passes CXXFLAGS and LDFLAGS (debhelper) needs none of it.
+option(PICSERIES_DPKG_BUILDFLAGS
+    "Add the flags dpkg-buildflags gives with DEB_BUILD_MAINT_OPTIONS=hardening=+all" OFF)
+
+if(PICSERIES_DPKG_BUILDFLAGS)
+    find_program(PICSERIES_DPKG_BUILDFLAGS_PROGRAM dpkg-buildflags REQUIRED)
+    set(environment DEB_BUILD_MAINT_OPTIONS=hardening=+all)
+    # A cross toolchain names the Debian architecture it builds for; without
+    # one, dpkg-buildflags answers for this machine.
+    if(PICSERIES_DEBIAN_ARCHITECTURE)
+        list(APPEND environment DEB_HOST_ARCH=${PICSERIES_DEBIAN_ARCHITECTURE})
+    endif()
+    foreach(kind IN ITEMS CPPFLAGS CXXFLAGS LDFLAGS)
+        # From the source directory, so that -ffile-prefix-map maps it to ".".
+        execute_process(
+            COMMAND "${CMAKE_COMMAND}" -E env ${environment}
+                "${PICSERIES_DPKG_BUILDFLAGS_PROGRAM}" --get ${kind}
+            WORKING_DIRECTORY "${PROJECT_SOURCE_DIR}"
+            OUTPUT_VARIABLE dpkg_${kind}
+            OUTPUT_STRIP_TRAILING_WHITESPACE
+            COMMAND_ERROR_IS_FATAL ANY)
+    endforeach()
+    # CMake has no preprocessor flags of their own: like debhelper, put them
+    # with the compiler's.
+    string(APPEND CMAKE_CXX_FLAGS " ${dpkg_CPPFLAGS} ${dpkg_CXXFLAGS}")
+    string(APPEND CMAKE_EXE_LINKER_FLAGS " ${dpkg_LDFLAGS}")
+    list(JOIN environment " " settings)
+    message(STATUS "dpkg-buildflags with ${settings}: "
+        "CPPFLAGS ${dpkg_CPPFLAGS}; CXXFLAGS ${dpkg_CXXFLAGS}; LDFLAGS ${dpkg_LDFLAGS}")
+endif()
