@@ -16,6 +16,33 @@ if(PICSERIES_DPKG_BUILDFLAGS)
     if(PICSERIES_DEBIAN_ARCHITECTURE)
         list(APPEND environment DEB_HOST_ARCH=${PICSERIES_DEBIAN_ARCHITECTURE})
     endif()
+    # dpkg before 1.22, Debian 12's among them, has no stackclash and no
+    # branch feature, which later ones turn on with +all. Where this one lacks
+    # them, append what they give through dpkg-buildflags' own interface: a
+    # dpkg that has them gives them itself, and nothing is appended.
+    execute_process(
+        COMMAND "${CMAKE_COMMAND}" -E env ${environment}
+            "${PICSERIES_DPKG_BUILDFLAGS_PROGRAM}" --query-features hardening
+        OUTPUT_VARIABLE features
+        COMMAND_ERROR_IS_FATAL ANY)
+    execute_process(
+        COMMAND "${CMAKE_COMMAND}" -E env ${environment} dpkg-architecture -qDEB_HOST_ARCH
+        OUTPUT_VARIABLE host_arch
+        OUTPUT_STRIP_TRAILING_WHITESPACE
+        COMMAND_ERROR_IS_FATAL ANY)
+    set(append "$ENV{DEB_CXXFLAGS_MAINT_APPEND}")
+    if(NOT features MATCHES "Feature: stackclash" AND host_arch MATCHES "^(amd64|arm64)$")
+        string(APPEND append " -fstack-clash-protection")
+    endif()
+    if(NOT features MATCHES "Feature: branch")
+        if(host_arch STREQUAL "amd64")
+            string(APPEND append " -fcf-protection")
+        elseif(host_arch STREQUAL "arm64")
+            string(APPEND append " -mbranch-protection=standard")
+        endif()
+    endif()
+    string(STRIP "${append}" append)
+    list(APPEND environment "DEB_CXXFLAGS_MAINT_APPEND=${append}")
     foreach(kind IN ITEMS CPPFLAGS CXXFLAGS LDFLAGS)
         # From the source directory, so that -ffile-prefix-map maps it to ".".
         execute_process(
