@@ -52,6 +52,12 @@ bool isPicture(const char *path)
     return lstat(path, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;
 }
 
+// Returns whether a and b describe the same file; never when b is unknown.
+bool isSameFile(const struct stat &a, const struct stat &b)
+{
+    return b.st_ino != 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
 // Returns whether st describes an empty regular file that carries the mark
 // of a claim.
 bool isMarkedClaim(const struct stat &st)
@@ -113,7 +119,7 @@ int lockAbandonedClaim(const char *path, struct stat &claimed)
     // picture meanwhile, or the name may have been removed and made anew.
     struct stat held {};
     if (flock(fd, LOCK_EX | LOCK_NB) != 0 || fstat(fd, &held) != 0 || !isMarkedClaim(held) ||
-        lstat(path, &st) != 0 || st.st_dev != held.st_dev || st.st_ino != held.st_ino) {
+        lstat(path, &st) != 0 || !isSameFile(st, held)) {
         close(fd);
         return -1;
     }
@@ -126,8 +132,8 @@ int lockAbandonedClaim(const char *path, struct stat &claimed)
 void releasePicture(const char *path, const struct stat &claimed)
 {
     struct stat st {};
-    if (lstat(path, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0 && st.st_ino != 0 &&
-        st.st_dev == claimed.st_dev && st.st_ino == claimed.st_ino) {
+    if (lstat(path, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0 &&
+        isSameFile(st, claimed)) {
         unlink(path);
     }
 }
