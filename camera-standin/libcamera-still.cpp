@@ -14,6 +14,8 @@
 //                            status
 //   CAMERA_STANDIN_WRITTEN_LOG  once the picture is written, append its path
 //                            to that file, ended by a zero byte
+//   CAMERA_STANDIN_KEEP_TIMES  give the file the times it had before it was
+//                            written, as some FUSE file systems do
 #include <cerrno>
 #include <csetjmp>
 #include <csignal>
@@ -24,6 +26,7 @@
 #include <fcntl.h>
 #include <jpeglib.h>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -196,6 +199,9 @@ int main(int argc, char **argv)
         return 0;
     }
 
+    struct stat before {};
+    const bool keepTimes =
+        std::getenv("CAMERA_STANDIN_KEEP_TIMES") != nullptr && stat(output, &before) == 0;
     std::FILE *out = std::fopen(output, "wb");
     if (out == nullptr) {
         std::fprintf(stderr, "libcamera-still (stand-in): cannot write %s: %s\n", output,
@@ -210,6 +216,10 @@ int main(int argc, char **argv)
     if (problem != nullptr) {
         std::fprintf(stderr, "libcamera-still (stand-in): cannot write %s: %s\n", output, problem);
         return failureStatus;
+    }
+    if (keepTimes) {
+        const timespec times[2] = {before.st_atim, before.st_mtim};
+        utimensat(AT_FDCWD, output, times, 0);
     }
     const char *writtenLog = std::getenv("CAMERA_STANDIN_WRITTEN_LOG");
     if (writtenLog != nullptr && !appendRecord(writtenLog, std::string(output) + '\0')) {

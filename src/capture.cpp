@@ -66,6 +66,18 @@ bool isMarkedClaim(const struct stat &st)
            st.st_mtim.tv_nsec == 0;
 }
 
+// Removes the file that this run claimed, as long as it is still the empty
+// file that the run created: for a capture that failed, or a claim it could
+// not lock.
+void releasePicture(const char *path, const struct stat &claimed)
+{
+    struct stat st {};
+    if (lstat(path, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0 &&
+        isSameFile(st, claimed)) {
+        unlink(path);
+    }
+}
+
 // Creates the picture file at path if no file of that name exists, locks it
 // and marks it as this run's claim; returns its descriptor, or -1 with errno
 // set, to EEXIST when the name is taken.
@@ -80,24 +92,29 @@ int claimPicture(const char *path, struct stat &claimed)
     if (fd < 0) {
         return -1;
     }
-    if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
-        // Only a locked claim is marked, since the mark lets other runs take
-        // the file over once nobody holds its lock. Where the mark cannot be
-        // set, the file is never taken over: a killed run leaves it behind.
-        const timespec times[2] = {{0, UTIME_OMIT}, {claimMark, 0}};
-        futimens(fd, times);
-    } else if (errno == EWOULDBLOCK) {
-        // Another run took the new file over before it was locked. Any other
-        // failure, such as NFS refusing a lock to a read-only descriptor,
-        // leaves the claim unlocked and so unmarked.
-        close(fd);
-        errno = EEXIST;
-        return -1;
-    }
     if (fstat(fd, &claimed) != 0) {
         // Without its identity the file is never removed: see releasePicture.
         claimed = {};
     }
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        // Only a locked claim is marked, since the mark lets other runs take
+        // the file over once nobody holds its lock. Where the mark cannot be
+        // set, the file is never taken over: a killed run leaves it behind.
+        // Both times are set, because FUSE file systems such as ntfs-3g and
+        // exfat-fuse change neither when one of them is left out.
+        const timespec times[2] = {{0, UTIME_NOW}, {claimMark, 0}};
+        futimens(fd, times);
+    } else if (errno == EWOULDBLOCK) {
+        // Another run's take-over check holds the new file for a moment. It
+        // lets go on finding no mark, and would leave the file to count as a
+        // picture for good, so the run that made it removes it.
+        releasePicture(path, claimed);
+        close(fd);
+        errno = EEXIST;
+        return -1;
+    }
+    // Any other failure, such as NFS refusing a lock to a read-only
+    // descriptor, leaves the claim unlocked and so unmarked.
     return fd;
 }
 
@@ -125,17 +142,6 @@ int lockAbandonedClaim(const char *path, struct stat &claimed)
     }
     claimed = held;
     return fd;
-}
-
-// Removes the file claimed for a capture that failed, as long as it is still
-// the empty file this run claimed.
-void releasePicture(const char *path, const struct stat &claimed)
-{
-    struct stat st {};
-    if (lstat(path, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0 &&
-        isSameFile(st, claimed)) {
-        unlink(path);
-    }
 }
 
 // Takes over the abandoned claims at the top of the series, from
@@ -173,8 +179,8 @@ int reclaimTop(const char *baseDirectory, CaptureResult &result, char (&command)
     return fd;
 }
 
-// Flushes the picture at path to the disk, then the directory that names it;
-// returns 0, or errno.
+// Flushes the picture at path to the disk, then the directory that names it,
+// dating the picture now where it still carries the mark; returns 0, or errno.
 int syncPicture(const char (&path)[textCapacity])
 {
     // By name, because the camera may have put a file of its own in place of
@@ -182,6 +188,13 @@ int syncPicture(const char (&path)[textCapacity])
     const int fd = open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         return errno;
+    }
+    // Some FUSE file systems, such as fusefat, keep a file's times when it is
+    // written, which would date the picture 2000-01-01. A date is no reason
+    // to fail a picture taken, so a failure here is let pass.
+    struct stat st {};
+    if (fstat(fd, &st) == 0 && st.st_mtim.tv_sec == claimMark && st.st_mtim.tv_nsec == 0) {
+        futimens(fd, nullptr);
     }
     int error = fsync(fd) == 0 ? 0 : errno;
     if (error == 0) {

@@ -2,7 +2,8 @@
 // the listing is made to report every entry's type as unknown, or to end
 // before it has shown any entry, as some file systems and read errors do; no
 // picture may be overwritten then. Flushes that fail: a picture counts as
-// taken only once it and its directory are on the disk.
+// taken only once it and its directory are on the disk. Locks that race
+// with other runs: no empty file may be left to count as a picture.
 #include "capture.hpp"
 
 #include "support/process.hpp"
@@ -14,10 +15,15 @@
 #include <cstdlib>
 #include <dirent.h>
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <set>
 #include <string>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -31,6 +37,27 @@ Listing listing = Listing::asItIs;
 std::vector<fs::path> synced; // what fsync was asked to flush, in order
 std::size_t failingSync = SIZE_MAX;
 int syncFailure = 0;
+
+enum class Lock { asItIs, heldElsewhere, nameMadeAnew };
+
+Lock nextLock = Lock::asItIs;
+
+// Makes an empty file at path marked as a claim, as a run would.
+void makeClaim(const fs::path &path)
+{
+    std::ofstream{path};
+    const timespec mark[2] = {{0, UTIME_NOW}, {claimMark, 0}};
+    utimensat(AT_FDCWD, path.c_str(), mark, 0);
+}
+
+// The path that the open file fd was opened by, or an empty one.
+fs::path pathOf(int fd)
+{
+    char link[32];
+    char target[PATH_MAX] = {};
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    return readlink(link, target, sizeof target - 1) < 0 ? fs::path() : fs::path(target);
+}
 
 } // namespace
 
@@ -56,18 +83,36 @@ extern "C" int fsync(int fd)
 {
     using Fsync = int (*)(int);
     static const auto next = reinterpret_cast<Fsync>(dlsym(RTLD_NEXT, "fsync"));
-    char link[32];
-    char target[PATH_MAX] = {};
-    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-    if (readlink(link, target, sizeof target - 1) < 0) {
+    const fs::path target = pathOf(fd);
+    if (target.empty()) {
         return -1;
     }
-    synced.emplace_back(target);
+    synced.push_back(target);
     if (synced.size() - 1 == failingSync) {
         errno = syncFailure;
         return -1;
     }
     return next(fd);
+}
+
+// Stands in for the C library's flock likewise: the next call, once, finds
+// the file locked by another process, or finds its name made anew by another
+// run just before it locks.
+extern "C" int flock(int fd, int operation)
+{
+    using Flock = int (*)(int, int);
+    static const auto next = reinterpret_cast<Flock>(dlsym(RTLD_NEXT, "flock"));
+    const Lock lock = std::exchange(nextLock, Lock::asItIs);
+    if (lock == Lock::heldElsewhere) {
+        errno = EWOULDBLOCK;
+        return -1;
+    }
+    if (lock == Lock::nameMadeAnew) {
+        const fs::path path = pathOf(fd);
+        fs::remove(path);
+        makeClaim(path);
+    }
+    return next(fd, operation);
 }
 
 namespace {
@@ -92,6 +137,7 @@ class Interposed : public ::testing::Test {
     {
         listing = Listing::asItIs;
         failingSync = SIZE_MAX;
+        nextLock = Lock::asItIs;
         setenv("PATH", savedPath.c_str(), 1);
     }
     std::string savedPath;
@@ -178,6 +224,49 @@ TEST_F(Interposed, FlushesThePictureAndItsDirectoryBeforeSuccess)
             expected.resize(c.failingSync + 1);
         }
         EXPECT_EQ(synced, expected);
+    }
+}
+
+struct ClaimCase {
+    const char *what;
+    Lock lock;
+    bool keepTimes;              // the camera's writes keep the file's times, as on fusefat
+    bool claimOnTop;             // Pic_1.jpg a picture, Pic_2.jpg a claim that a killed run left
+    std::string picture;         // what the capture takes
+    std::set<std::string> empty; // the empty files left
+};
+
+TEST_F(Interposed, LeavesNoEmptyFileAndNoMarkedPicture)
+{
+    const ClaimCase cases[] = {
+        {"new claim held by a check", Lock::heldElsewhere, false, false, "Pic_2.jpg", {}},
+        {"claim made anew", Lock::nameMadeAnew, false, true, "Pic_3.jpg", {"Pic_2.jpg"}},
+        {"camera keeps the mark", Lock::asItIs, true, false, "Pic_1.jpg", {}},
+    };
+    for (const ClaimCase &c : cases) {
+        SCOPED_TRACE(c.what);
+        const TempDir dir;
+        if (c.claimOnTop) {
+            makeEntry(dir.path(), "f Pic_1.jpg");
+            makeClaim(dir.path() / "Pic_2.jpg");
+        }
+        nextLock = c.lock;
+        if (c.keepTimes) {
+            setenv("CAMERA_STANDIN_KEEP_TIMES", "1", 1);
+        }
+        const CaptureResult result = captureImage(dir.path().c_str());
+        unsetenv("CAMERA_STANDIN_KEEP_TIMES");
+        EXPECT_EQ(result.status, CaptureStatus::taken);
+        EXPECT_EQ(fs::path(result.path), dir.path() / c.picture);
+        struct stat st {};
+        EXPECT_TRUE(stat(result.path, &st) == 0 && st.st_mtim.tv_sec > claimMark);
+        std::set<std::string> empty;
+        for (const auto &entry : fs::directory_iterator(dir.path())) {
+            if (fs::file_size(entry.path()) == 0) {
+                empty.insert(entry.path().filename().string());
+            }
+        }
+        EXPECT_EQ(empty, c.empty);
     }
 }
 

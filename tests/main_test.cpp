@@ -212,6 +212,16 @@ TEST_F(Picseries, ReportsFailures)
          false,
          1,
          0},
+        {"camera exits 128, no signal",
+         "photos",
+         "photos",
+         {},
+         {"CAMERA_STANDIN_EXIT=128"},
+         69,
+         "picseries: libcamera-still: exited with status 128\n",
+         false,
+         1,
+         0},
         {"camera fails after writing",
          "photos",
          "photos",
@@ -417,7 +427,7 @@ struct Reclaim {
     const char *what;
     // The files before, each a kind and a number: p picture, e empty file, c
     // claim that a killed run left, l claim that a live run holds, m marked
-    // file with content.
+    // file with content, h empty file dated half a second past the mark.
     std::string before;
     std::string taken; // the number the camera is asked for
     std::string pictures;
@@ -435,13 +445,12 @@ TEST_F(Picseries, TakesOverClaimsThatKilledRunsLeftOnTop)
         {"a user's empty file", "p1 e5", "6", "1 6", "5"},
         {"a user's empty file below a claim", "e1 c2", "2", "2", "1"},
         {"a marked file with content", "m3", "4", "3 4", ""},
+        {"half a second past the mark", "p1 h2", "3", "1 3", "2"},
         {"a live claim on top", "p1 l2", "3", "1 3", "2"},
         {"a live claim below a claim", "p1 c2 l3 c4", "4", "1 4", "2 3"},
         {"a claim named otherwise", "p1 c02", "3", "1 3", "02"},
         {"the last number", "p2147483646 c2147483647", "2147483647", "2147483646 2147483647", ""},
     };
-    // 2000-01-01 00:00:00 UTC: the mark that runs of every version set.
-    const timespec mark[2] = {{0, UTIME_OMIT}, {946684800, 0}};
     const fs::path photos = work.path() / "photos";
     for (const Reclaim &c : cases) {
         SCOPED_TRACE(c.what);
@@ -453,6 +462,9 @@ TEST_F(Picseries, TakesOverClaimsThatKilledRunsLeftOnTop)
             const fs::path path = photos / ("Pic_" + file.substr(1) + ".jpg");
             std::ofstream(path) << (file[0] == 'p' || file[0] == 'm' ? "picture" : "");
             if (file[0] != 'p' && file[0] != 'e') {
+                // 2000-01-01 00:00:00 UTC: the mark that runs of every version set.
+                const timespec mark[2] = {{0, UTIME_NOW},
+                                          {946684800, file[0] == 'h' ? 500000000 : 0}};
                 ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), mark, 0), 0);
             }
             if (file[0] == 'l') {
