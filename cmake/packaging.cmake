@@ -9,21 +9,24 @@ set(PICSERIES_MAINTAINER "picseries maintainers <maintainers@users.noreply.c-see
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME picseries)
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "numbered series of still pictures from libcamera-still")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "numbered series of still pictures from the camera")
 set(CPACK_PACKAGE_DESCRIPTION
     "picseries takes one still picture with the camera of a Linux board and files
 it as the next picture of a numbered series in a directory: Pic_1.jpg,
-Pic_2.jpg, and so on. Each run scans the directory afresh, has
-libcamera-still take a 1024 x 768 picture under the next number, and tells
-its caller by its exit status whether the picture is there, which suits runs
-from cron or a systemd timer.
+Pic_2.jpg, and so on. Each run scans the directory afresh, has the camera
+stack's still program take a 1024 x 768 picture under the next number, and
+tells its caller by its exit status whether the picture is there, which
+suits runs from cron or a systemd timer.
 
-libcamera-still, from the camera stack's apps, must be on the PATH.")
+The still program, rpicam-still (or libcamera-still, its old name), must be
+on the PATH.")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${PICSERIES_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
+    "rpicam-apps-core | rpicam-apps-lite | rpicam-apps | libcamera-apps-lite | libcamera-apps")
 # packaging-stage.cmake strips the binaries itself, as Debian does.
 set(CPACK_STRIP_FILES OFF)
 set(CPACK_PICSERIES_STRIP "${CMAKE_STRIP}")
