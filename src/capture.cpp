@@ -17,6 +17,9 @@
 
 namespace {
 
+// What /bin/sh, dash on the boards, searches for a command when PATH is unset.
+constexpr char shellDefaultPath[] = "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin";
+
 // The white space that %d skips in the C locale, which the tool never leaves.
 bool isScanSpace(char c)
 {
@@ -45,11 +48,43 @@ bool isRegularEntry(DIR *dir, const dirent *entry)
     return fstatat(dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode);
 }
 
-// Returns whether path names a regular file that holds something.
-bool isPicture(const char *path)
+// Returns whether the first length bytes of directory, an entry of a search
+// path, name a directory that holds program as a regular file that may be
+// executed.
+bool holdsProgram(const char *directory, std::size_t length, const char *program)
 {
+    char candidate[PATH_MAX];
+    // An empty entry stands for the current directory, as it does for the shell.
+    const int n = length == 0 ? std::snprintf(candidate, sizeof candidate, "%s", program)
+                              : std::snprintf(candidate, sizeof candidate, "%.*s/%s",
+                                              static_cast<int>(length), directory, program);
     struct stat st {};
-    return lstat(path, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;
+    return n > 0 && static_cast<std::size_t>(n) < sizeof candidate && stat(candidate, &st) == 0 &&
+           S_ISREG(st.st_mode) && access(candidate, X_OK) == 0;
+}
+
+// Looks at what the camera left at path, reading its first two bytes and its
+// last two only; returns taken for a whole JPEG, which starts with the marker
+// FF D8 and ends with the marker FF D9, cutOff for a file that holds
+// something else, noPicture for nothing or no regular file.
+CaptureStatus checkPicture(const char *path)
+{
+    const int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return CaptureStatus::noPicture;
+    }
+    CaptureStatus status = CaptureStatus::noPicture;
+    struct stat st {};
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+        unsigned char start[2] = {};
+        unsigned char end[2] = {};
+        const bool whole = st.st_size >= 4 && pread(fd, start, 2, 0) == 2 &&
+                           pread(fd, end, 2, st.st_size - 2) == 2 && start[0] == 0xFF &&
+                           start[1] == 0xD8 && end[0] == 0xFF && end[1] == 0xD9;
+        status = whole ? CaptureStatus::taken : CaptureStatus::cutOff;
+    }
+    close(fd);
+    return status;
 }
 
 // Returns whether a and b describe the same file; never when b is unknown.
@@ -154,7 +189,7 @@ int reclaimTop(const char *baseDirectory, CaptureResult &result, char (&command)
 {
     // A picture path that fits, with its command, fits at every lower number.
     if (result.number < 1 || !formatPicturePath(result.path, baseDirectory, result.number) ||
-        !formatCameraCommand(command, result.path)) {
+        !formatCameraCommand(command, result.camera, result.path)) {
         return -1;
     }
     int fd = lockAbandonedClaim(result.path, claimed);
@@ -175,7 +210,7 @@ int reclaimTop(const char *baseDirectory, CaptureResult &result, char (&command)
         --result.number;
         std::memcpy(result.path, below, sizeof below);
     }
-    formatCameraCommand(command, result.path);
+    formatCameraCommand(command, result.camera, result.path);
     return fd;
 }
 
@@ -242,10 +277,10 @@ void judgeCamera(int status, CaptureResult &result)
     } else if (WEXITSTATUS(status) != 0) {
         result.status = CaptureStatus::cameraFailed;
         result.detail = WEXITSTATUS(status);
-    } else if (!isPicture(result.path)) {
-        result.status = CaptureStatus::noPicture;
     } else {
-        result.status = CaptureStatus::taken;
+        // Exit 0 says little: the camera program exits 0 on a full disk too,
+        // having written only the front of the picture.
+        result.status = checkPicture(result.path);
     }
 }
 
@@ -293,23 +328,46 @@ int findHighestPictureNumber(const char *baseDirectory)
 bool formatPicturePath(char (&path)[textCapacity], const char *baseDirectory, int number)
 {
     const int length = std::snprintf(path, sizeof path, "%s/Pic_%d.jpg", baseDirectory, number);
-    return length >= 0 && static_cast<std::size_t>(length) < sizeof path;
+    return length >= 0 && static_cast<std::size_t>(length) <= pictureNameLimit;
 }
 
-bool formatCameraCommand(char (&command)[textCapacity], const char *picturePath)
+const char *findCameraProgram(const char *searchPath)
 {
-    static constexpr char front[] = "libcamera-still --width 1024 --height 768 -o \"";
-    std::size_t length = sizeof front - 1;
-    std::memcpy(command, front, length);
+    const char *directories = searchPath != nullptr ? searchPath : shellDefaultPath;
+    for (const char *program : cameraPrograms) {
+        const char *entry = directories;
+        for (;;) {
+            const std::size_t length = std::strcspn(entry, ":");
+            if (holdsProgram(entry, length, program)) {
+                return program;
+            }
+            if (entry[length] == '\0') {
+                break;
+            }
+            entry += length + 1;
+        }
+    }
+    return nullptr;
+}
+
+bool formatCameraCommand(char (&command)[textCapacity], const char *camera, const char *picturePath)
+{
+    const int front =
+        std::snprintf(command, sizeof command, "%s --width 1024 --height 768 -o \"", camera);
+    if (front < 0 || static_cast<std::size_t>(front) >= sizeof command) {
+        return false;
+    }
+    auto length = static_cast<std::size_t>(front);
     for (const char *p = picturePath; *p != '\0'; ++p) {
-        const std::size_t width = isShellSpecial(*p) ? 2 : 1;
+        const bool doubled = *p == '%';
+        const std::size_t width = isShellSpecial(*p) || doubled ? 2 : 1;
         // Keep room for the closing quote and the terminating zero.
         if (length + width + 2 > sizeof command) {
             command[length] = '\0';
             return false;
         }
         if (width == 2) {
-            command[length++] = '\\';
+            command[length++] = doubled ? '%' : '\\';
         }
         command[length++] = *p;
     }
@@ -321,6 +379,11 @@ bool formatCameraCommand(char (&command)[textCapacity], const char *picturePath)
 CaptureResult captureImage(const char *baseDirectory)
 {
     CaptureResult result{};
+    result.camera = findCameraProgram(std::getenv("PATH"));
+    if (result.camera == nullptr) {
+        result.status = CaptureStatus::noCamera;
+        return result;
+    }
     char command[textCapacity];
     struct stat claimed {};
     result.number = findHighestPictureNumber(baseDirectory);
@@ -337,7 +400,7 @@ CaptureResult captureImage(const char *baseDirectory)
             result.status = CaptureStatus::pathTooLong;
             return result;
         }
-        if (!formatCameraCommand(command, result.path)) {
+        if (!formatCameraCommand(command, result.camera, result.path)) {
             result.status = CaptureStatus::commandTooLong;
             return result;
         }

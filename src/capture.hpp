@@ -7,6 +7,14 @@
 // Room for a picture path or a camera command, terminating zero included.
 inline constexpr std::size_t textCapacity = 256;
 
+// The longest picture path the camera program takes: it forms its output
+// name in 128 bytes and silently cuts anything longer.
+inline constexpr std::size_t pictureNameLimit = 127;
+
+// The camera programs, in the order they are looked for on the PATH: the
+// still program's old name, then the name it has had since late 2023.
+inline constexpr const char *cameraPrograms[] = {"libcamera-still", "rpicam-still"};
+
 // The modification time that marks an empty picture file as a claim of a run
 // of picseries, for as long as the run holds its lock: 2000-01-01 00:00:00
 // UTC, an even second, which every file system the boards use can hold.
@@ -15,7 +23,8 @@ inline constexpr std::time_t claimMark = 946684800;
 // What became of one capture; main turns it into a message and an exit status.
 enum class CaptureStatus {
     taken,          // the camera wrote the picture
-    pathTooLong,    // the picture path does not fit its buffer
+    noCamera,       // no camera program is on the PATH
+    pathTooLong,    // the picture path is longer than the camera takes
     commandTooLong, // the camera command does not fit its buffer
     seriesFull,     // Pic_2147483647.jpg is taken, so no number is left
     cannotCreate,   // the picture file cannot be created; detail is errno
@@ -24,11 +33,13 @@ enum class CaptureStatus {
     cameraFailed,   // the camera exited non-zero; detail is its status
     cameraKilled,   // the camera was killed; detail is the signal
     noPicture,      // the camera exited 0 but left no picture
+    cutOff,         // the camera exited 0 but left a picture without its end
     cannotSync,     // the picture is there but not known to be on disk; detail is errno
 };
 
 struct CaptureResult {
     CaptureStatus status;
+    const char *camera;      // the camera program, from cameraPrograms, once found
     int number;              // the picture number the capture used
     int detail;              // errno, exit status or signal, as status says
     char path[textCapacity]; // the picture path, whole unless pathTooLong
@@ -46,16 +57,25 @@ bool readPictureNumber(const char *name, int &number);
 int findHighestPictureNumber(const char *baseDirectory);
 
 // Forms "<baseDirectory>/Pic_<number>.jpg" in path; returns false when it
-// does not fit.
+// is longer than pictureNameLimit.
 bool formatPicturePath(char (&path)[textCapacity], const char *baseDirectory, int number);
 
-// Forms the shell command that has the camera write picturePath, with the
-// path double-quoted and escaped so that the shell passes it on byte for
-// byte; returns false when it does not fit.
-bool formatCameraCommand(char (&command)[textCapacity], const char *picturePath);
+// Looks for the camera programs in the directories of searchPath, a PATH
+// value or nullptr when PATH is unset, as /bin/sh looks for a command;
+// returns the first of cameraPrograms found, or nullptr.
+const char *findCameraProgram(const char *searchPath);
 
-// Takes the next picture of the series in baseDirectory and returns what
-// became of it. The picture file is claimed before the camera runs: created
+// Forms the shell command that has the camera program write picturePath,
+// with the path double-quoted and escaped so that the shell passes it on byte
+// for byte, and with each % doubled, since the camera reads the name as a
+// printf format; returns false when it does not fit.
+bool formatCameraCommand(char (&command)[textCapacity], const char *camera,
+                         const char *picturePath);
+
+// Takes the next picture of the series in baseDirectory with the camera
+// program found on the PATH and returns what became of it. The picture
+// counts as taken only when it is a whole JPEG, from its start marker to its
+// end marker. The picture file is claimed before the camera runs: created
 // exclusively, so that a number already taken is passed over rather than
 // overwritten, and locked and marked for as long as the run lives. Claims
 // that killed runs left empty at the top of the series are taken over. A

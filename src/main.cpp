@@ -15,8 +15,12 @@ int reportCapture(const CaptureResult &result, const char *baseDirectory)
     switch (result.status) {
     case CaptureStatus::taken:
         return 0;
+    case CaptureStatus::noCamera:
+        std::fprintf(stderr, "picseries: no camera program: neither %s nor %s is on the PATH\n",
+                     cameraPrograms[0], cameraPrograms[1]);
+        return EX_UNAVAILABLE;
     case CaptureStatus::pathTooLong:
-        // The path buffer holds only the front of the name, so print it whole.
+        // The path buffer may hold only the front of the name, so print it whole.
         std::fprintf(stderr, "picseries: cannot create %s/Pic_%d.jpg: %s\n", baseDirectory,
                      result.number, std::strerror(ENAMETOOLONG));
         return EX_CANTCREAT;
@@ -33,21 +37,26 @@ int reportCapture(const CaptureResult &result, const char *baseDirectory)
                      std::strerror(result.detail));
         return EX_CANTCREAT;
     case CaptureStatus::cannotRun:
-        std::fprintf(stderr, "picseries: cannot run libcamera-still: %s\n",
+        std::fprintf(stderr, "picseries: cannot run %s: %s\n", result.camera,
                      std::strerror(result.detail));
         return EX_UNAVAILABLE;
     case CaptureStatus::cameraNotFound:
-        std::fprintf(stderr, "picseries: libcamera-still: not found\n");
+        std::fprintf(stderr, "picseries: %s: not found\n", result.camera);
         return EX_UNAVAILABLE;
     case CaptureStatus::cameraFailed:
-        std::fprintf(stderr, "picseries: libcamera-still: exited with status %d\n", result.detail);
+        std::fprintf(stderr, "picseries: %s: exited with status %d\n", result.camera,
+                     result.detail);
         return EX_UNAVAILABLE;
     case CaptureStatus::cameraKilled:
-        std::fprintf(stderr, "picseries: libcamera-still: killed by signal %d (%s)\n",
+        std::fprintf(stderr, "picseries: %s: killed by signal %d (%s)\n", result.camera,
                      result.detail, strsignal(result.detail));
         return EX_UNAVAILABLE;
     case CaptureStatus::noPicture:
-        std::fprintf(stderr, "picseries: libcamera-still: wrote no picture to %s\n", result.path);
+        std::fprintf(stderr, "picseries: %s: wrote no picture to %s\n", result.camera, result.path);
+        return EX_UNAVAILABLE;
+    case CaptureStatus::cutOff:
+        std::fprintf(stderr, "picseries: %s: wrote a cut-off picture to %s\n", result.camera,
+                     result.path);
         return EX_UNAVAILABLE;
     case CaptureStatus::cannotSync:
         std::fprintf(stderr, "picseries: cannot sync %s: %s\n", result.path,

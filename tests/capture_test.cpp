@@ -153,10 +153,10 @@ TEST(FormatPicturePath, JoinsThePlainText)
         {"", 1, true, "/Pic_1.jpg"},
         {"my photos", 11, true, "my photos/Pic_11.jpg"},
         {"a", INT_MAX, true, "a/Pic_2147483647.jpg"},
-        // "/Pic_1.jpg" takes 10 of the 255 bytes.
-        {std::string(245, 'a'), 1, true, std::string(245, 'a') + "/Pic_1.jpg"},
-        {std::string(246, 'a'), 1, false, ""},
-        {std::string(245, 'a'), 10, false, ""},
+        // "/Pic_1.jpg" takes 10 of the 127 bytes that the camera takes.
+        {std::string(117, 'a'), 1, true, std::string(117, 'a') + "/Pic_1.jpg"},
+        {std::string(118, 'a'), 1, false, ""},
+        {std::string(117, 'a'), 10, false, ""},
         {std::string(4000, 'a'), 1, false, ""},
     };
     for (const PathCase &c : cases) {
@@ -186,18 +186,22 @@ TEST(FormatCameraCommand, QuotesThePathForTheShell)
         {"a\"b/Pic_1.jpg", true, "a\\\"b/Pic_1.jpg"},
         {"a\\b/Pic_1.jpg", true, "a\\\\b/Pic_1.jpg"},
         {"it's!*?~&;|<>\n/Pic_1.jpg", true, "it's!*?~&;|<>\n/Pic_1.jpg"},
+        {"100%done/Pic_1.jpg", true, "100%%done/Pic_1.jpg"},
+        {"a%sb%n%/Pic_1.jpg", true, "a%%sb%%n%%/Pic_1.jpg"},
         // The fixed parts take 47 of the 255 bytes.
         {std::string(208, 'p'), true, std::string(208, 'p')},
         {std::string(209, 'p'), false, ""},
         {std::string(206, 'p') + "$", true, std::string(206, 'p') + "\\$"},
         {std::string(207, 'p') + "$", false, ""},
+        {std::string(206, 'p') + "%", true, std::string(206, 'p') + "%%"},
+        {std::string(207, 'p') + "%", false, ""},
         {std::string(255, 'p'), false, ""},
     };
     const std::string front = "libcamera-still --width 1024 --height 768 -o \"";
     for (const CommandCase &c : cases) {
         SCOPED_TRACE(c.path.substr(0, 30) + " length " + std::to_string(c.path.size()));
         char command[textCapacity];
-        ASSERT_EQ(formatCameraCommand(command, c.path.c_str()), c.fits);
+        ASSERT_EQ(formatCameraCommand(command, "libcamera-still", c.path.c_str()), c.fits);
         if (c.fits) {
             EXPECT_EQ(command, front + c.quoted + "\"");
         }
@@ -207,11 +211,13 @@ TEST(FormatCameraCommand, QuotesThePathForTheShell)
 TEST(FormatCameraCommand, IsThePlainFormatForPlainPaths)
 {
     const char *path = "/srv/photos/Pic_4.jpg";
-    char plain[textCapacity];
-    std::snprintf(plain, sizeof plain, "libcamera-still --width 1024 --height 768 -o \"%s\"", path);
-    char command[textCapacity];
-    ASSERT_TRUE(formatCameraCommand(command, path));
-    EXPECT_STREQ(command, plain);
+    for (const char *camera : cameraPrograms) {
+        char plain[textCapacity];
+        std::snprintf(plain, sizeof plain, "%s --width 1024 --height 768 -o \"%s\"", camera, path);
+        char command[textCapacity];
+        ASSERT_TRUE(formatCameraCommand(command, camera, path));
+        EXPECT_STREQ(command, plain);
+    }
 }
 
 } // namespace

@@ -131,7 +131,8 @@ class Interposed : public ::testing::Test {
     {
         const char *inherited = std::getenv("PATH");
         savedPath = inherited != nullptr ? inherited : "/bin";
-        setenv("PATH", (std::string(cameraDirectory) + ":" + savedPath).c_str(), 1);
+        // The stand-in alone, so that no camera program of the machine's own is found.
+        setenv("PATH", cameraDirectory, 1);
     }
     void TearDown() override
     {

@@ -29,9 +29,15 @@ namespace {
 const std::string usageEnd = " <base_directory> <command>\n";
 const std::string unknownCommand = "Unknown command. Use 'image'.\n";
 
+// What the camera gets for the picture path: every % doubled, since it reads
+// the name as a printf format.
 std::vector<std::string> cameraArguments(const std::string &path)
 {
-    return {"--width", "1024", "--height", "768", "-o", path};
+    std::string name;
+    for (const char c : path) {
+        name.append(c == '%' ? 2 : 1, c);
+    }
+    return {"--width", "1024", "--height", "768", "-o", name};
 }
 
 bool endsWith(const std::string &text, const std::string &end)
@@ -52,8 +58,9 @@ std::set<std::string> treeOf(const fs::path &dir)
 
 class Picseries : public ::testing::Test {
   protected:
-    // The arguments and environment that run picseries with args, the
-    // stand-in first on PATH (or with path as the whole PATH) and env added.
+    // The arguments and environment that run picseries with args, with the
+    // stand-in's folder (or path) as the whole PATH, so that no camera program
+    // of the machine's own is found, and with env added.
     std::pair<std::vector<std::string>, std::vector<std::string>>
     command(const std::vector<std::string> &args, const std::vector<std::string> &env = {},
             const char *path = nullptr) const
@@ -64,11 +71,8 @@ class Picseries : public ::testing::Test {
         std::vector<std::string> environment = environmentWithout(
             {"PATH", "CAMERA_STANDIN_LOG", "CAMERA_STANDIN_DELAY_MS", "CAMERA_STANDIN_EXIT",
              "CAMERA_STANDIN_SIGNAL", "CAMERA_STANDIN_SILENT", "CAMERA_STANDIN_EXIT_AFTER_WRITE",
-             "CAMERA_STANDIN_WRITTEN_LOG"});
-        const char *inherited = std::getenv("PATH");
-        environment.push_back("PATH=" + (path != nullptr ? std::string(path)
-                                                         : std::string(cameraDirectory) + ":" +
-                                                               (inherited ? inherited : "/bin")));
+             "CAMERA_STANDIN_WRITTEN_LOG", "CAMERA_STANDIN_KEEP_TIMES", "CAMERA_STANDIN_CUT_OFF"});
+        environment.push_back("PATH=" + std::string(path != nullptr ? path : cameraDirectory));
         environment.push_back("CAMERA_STANDIN_LOG=" + cameraLog().string());
         environment.insert(environment.end(), env.begin(), env.end());
         return {argv, environment};
@@ -147,6 +151,9 @@ TEST_F(Picseries, TakesTheNextPicture)
         {"variable", "$HOME", {}, {}, "$HOME/Pic_1.jpg"},
         {"backslash before quote", "a\\\"b", {}, {}, "a\\\"b/Pic_1.jpg"},
         {"newline", "a\nb", {}, {}, "a\nb/Pic_1.jpg"},
+        {"percent", "100%done", {}, {}, "100%done/Pic_1.jpg"},
+        {"conversions", "a%sb%n%d", {}, {}, "a%sb%n%d/Pic_1.jpg"},
+        {"the longest path", std::string(117, 'a'), {}, {}, std::string(117, 'a') + "/Pic_1.jpg"},
     };
     for (const Capture &c : cases) {
         SCOPED_TRACE(c.what);
@@ -189,8 +196,8 @@ struct Failure {
 
 TEST_F(Picseries, ReportsFailures)
 {
-    const std::string longBase(246, 'a');
-    const std::string longerThanCommand(200, 'a');
+    const std::string longBase(118, 'a');
+    const std::string longerThanCommand(117, '%');
     const Failure cases[] = {
         {"camera fails",
          "photos",
@@ -198,7 +205,7 @@ TEST_F(Picseries, ReportsFailures)
          {},
          {"CAMERA_STANDIN_EXIT=3"},
          69,
-         "picseries: libcamera-still: exited with status 3\n",
+         "picseries: rpicam-still: exited with status 3\n",
          false,
          1,
          0},
@@ -208,7 +215,7 @@ TEST_F(Picseries, ReportsFailures)
          {},
          {"CAMERA_STANDIN_EXIT=255"},
          69,
-         "picseries: libcamera-still: exited with status 255\n",
+         "picseries: rpicam-still: exited with status 255\n",
          false,
          1,
          0},
@@ -218,17 +225,27 @@ TEST_F(Picseries, ReportsFailures)
          {},
          {"CAMERA_STANDIN_EXIT=128"},
          69,
-         "picseries: libcamera-still: exited with status 128\n",
+         "picseries: rpicam-still: exited with status 128\n",
          false,
          1,
          0},
+        {"camera cuts the picture off",
+         "photos",
+         "photos",
+         {},
+         {"CAMERA_STANDIN_CUT_OFF=1000"},
+         69,
+         "picseries: rpicam-still: wrote a cut-off picture to photos/Pic_1.jpg\n",
+         false,
+         1,
+         1},
         {"camera fails after writing",
          "photos",
          "photos",
          {},
          {"CAMERA_STANDIN_EXIT_AFTER_WRITE=4"},
          69,
-         "picseries: libcamera-still: exited with status 4\n",
+         "picseries: rpicam-still: exited with status 4\n",
          false,
          1,
          1},
@@ -238,7 +255,7 @@ TEST_F(Picseries, ReportsFailures)
          {"Pic_1.jpg"},
          {"CAMERA_STANDIN_SIGNAL=9"},
          69,
-         "picseries: libcamera-still: killed by signal 9 (Killed)\n",
+         "picseries: rpicam-still: killed by signal 9 (Killed)\n",
          true,
          1,
          0},
@@ -248,7 +265,7 @@ TEST_F(Picseries, ReportsFailures)
          {"Pic_1.jpg"},
          {"CAMERA_STANDIN_SILENT=1"},
          69,
-         "picseries: libcamera-still: wrote no picture to photos/Pic_2.jpg\n",
+         "picseries: rpicam-still: wrote no picture to photos/Pic_2.jpg\n",
          false,
          1,
          0},
@@ -334,16 +351,47 @@ TEST_F(Picseries, ReportsFailures)
     }
 }
 
-TEST_F(Picseries, ReportsACameraThatIsNotThere)
+struct Search {
+    const char *path;   // folders by letter: L holds libcamera-still, R rpicam-still, N a
+                        // libcamera-still that may not be run, D a folder of that name, E
+                        // nothing; the work directory holds rpicam-still
+    const char *camera; // the one that runs, or none
+};
+
+TEST_F(Picseries, RunsTheCameraProgramThatTheShellWouldFind)
 {
-    const TempDir emptyPath;
+    const Search cases[] = {
+        {"L", "libcamera-still"}, {"R", "rpicam-still"},   {"R:L", "libcamera-still"},
+        {"N:R", "rpicam-still"},  {"D:R", "rpicam-still"}, {"E:", "rpicam-still"},
+        {"", "rpicam-still"},     {"E", nullptr},          {"N", nullptr},
+    };
+    const fs::path standIn = fs::path(cameraDirectory) / "rpicam-still";
+    for (const char *entry : {"L/libcamera-still", "R/rpicam-still", "D/libcamera-still/x", "E/"}) {
+        fs::create_directories((logs.path() / entry).parent_path());
+    }
+    fs::create_symlink(standIn, logs.path() / "L/libcamera-still");
+    fs::create_symlink(standIn, logs.path() / "R/rpicam-still");
+    fs::create_symlink(standIn, work.path() / "rpicam-still");
+    fs::create_directory(logs.path() / "N");
+    std::ofstream(logs.path() / "N/libcamera-still") << "#!/bin/sh\n";
     fs::create_directory(work.path() / "photos");
-    const Outcome outcome = run({"photos", "image"}, {}, emptyPath.path().c_str());
-    EXPECT_EQ(outcome.exitStatus, 69);
-    EXPECT_EQ(outcome.out, "");
-    // The shell says it first, in its own words.
-    EXPECT_TRUE(endsWith(outcome.err, "picseries: libcamera-still: not found\n")) << outcome.err;
-    EXPECT_TRUE(fs::is_empty(work.path() / "photos"));
+    for (const Search &c : cases) {
+        SCOPED_TRACE(c.path);
+        std::string path;
+        for (const char *p = c.path; *p != '\0'; ++p) {
+            path += *p == ':' ? std::string(":") : (logs.path() / std::string(1, *p)).string();
+        }
+        const Outcome outcome = run({"photos", "image"}, {"CAMERA_STANDIN_EXIT=3"}, path.c_str());
+        EXPECT_EQ(outcome.exitStatus, 69);
+        // One line of its own and none of the shell's: no shell runs when no
+        // camera program is found.
+        EXPECT_EQ(outcome.err,
+                  c.camera != nullptr
+                      ? "picseries: " + std::string(c.camera) + ": exited with status 3\n"
+                      : "picseries: no camera program: neither libcamera-still nor "
+                        "rpicam-still is on the PATH\n");
+        EXPECT_TRUE(fs::is_empty(work.path() / "photos"));
+    }
 }
 
 TEST_F(Picseries, ConcurrentRunsTakeDifferentNumbers)

@@ -1,6 +1,13 @@
 // Stand-in for the camera stack's still-capture program, for tests and demos
-// on machines without a camera. It takes "--width W --height H -o PATH", in
-// any order, and writes a W x H baseline JPEG test pattern to PATH.
+// on machines without a camera, to be installed as rpicam-still or under its
+// old name, libcamera-still. It takes "--width W --height H -o PATH", in any
+// order, and writes a W x H baseline JPEG test pattern to PATH.
+//
+// As the real program does, it reads PATH as a printf format given the frame
+// number 0, forms the name in 128 bytes and silently cuts a longer one, and
+// writes the picture in place, truncating any file of that name. Only %% and
+// %d are taken; any other conversion fails, where the real program's
+// behaviour is undefined.
 //
 // Tests steer it through its environment, which only the stand-in reads:
 //   CAMERA_STANDIN_LOG       append this call's arguments to that file: the
@@ -16,7 +23,11 @@
 //                            to that file, ended by a zero byte
 //   CAMERA_STANDIN_KEEP_TIMES  give the file the times it had before it was
 //                            written, as some FUSE file systems do
+//   CAMERA_STANDIN_CUT_OFF   keep only that many bytes of the picture and still
+//                            exit 0, as the real program does on a full disk
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <csetjmp>
 #include <csignal>
 #include <cstdio>
@@ -34,6 +45,12 @@ namespace {
 
 constexpr int usageStatus = 2;
 constexpr int failureStatus = 1;
+
+// The name this stand-in was called by, for its messages.
+const char *programName = "rpicam-still";
+
+// The real program's buffer for the output name, terminating zero included.
+constexpr std::size_t nameCapacity = 128;
 
 // Reads a whole decimal number in [low, high] from text; returns whether it
 // was one.
@@ -139,18 +156,45 @@ const char *writePicture(std::FILE *out, long width, long height, JpegError &err
 
 int usage(const char *problem, const char *argument)
 {
-    std::fprintf(stderr, "libcamera-still (stand-in): %s%s\n", problem, argument);
-    std::fprintf(stderr, "usage: libcamera-still --width W --height H -o PATH\n");
+    std::fprintf(stderr, "%s (stand-in): %s%s\n", programName, problem, argument);
+    std::fprintf(stderr, "usage: %s --width W --height H -o PATH\n", programName);
     return usageStatus;
+}
+
+// Forms the output name from format as the real program's snprintf does for
+// frame 0, cut to the capacity of name; returns false on a conversion other
+// than %% and %d.
+bool formatOutputName(char (&name)[nameCapacity], const char *format)
+{
+    std::string formed;
+    for (const char *p = format; *p != '\0'; ++p) {
+        if (*p != '%') {
+            formed.push_back(*p);
+        } else if (p[1] == '%') {
+            formed.push_back(*++p);
+        } else if (p[1] == 'd') {
+            formed.push_back('0');
+            ++p;
+        } else {
+            return false;
+        }
+    }
+    formed.resize(std::min(formed.size(), sizeof name - 1));
+    std::memcpy(name, formed.c_str(), formed.size() + 1);
+    return true;
 }
 
 } // namespace
 
 int main(int argc, char **argv)
 {
+    if (argc > 0) {
+        const char *slash = std::strrchr(argv[0], '/');
+        programName = slash != nullptr ? slash + 1 : argv[0];
+    }
     if (const char *logPath = std::getenv("CAMERA_STANDIN_LOG")) {
         if (!logArguments(logPath, argc, argv)) {
-            std::fprintf(stderr, "libcamera-still (stand-in): cannot log to %s: %s\n", logPath,
+            std::fprintf(stderr, "%s (stand-in): cannot log to %s: %s\n", programName, logPath,
                          std::strerror(errno));
             return failureStatus;
         }
@@ -182,6 +226,10 @@ int main(int argc, char **argv)
     if (width == 0 || height == 0 || output == nullptr) {
         return usage("--width, --height and -o are all needed", "");
     }
+    char name[nameCapacity];
+    if (!formatOutputName(name, output)) {
+        return usage("-o takes no conversion but %% and %d: ", output);
+    }
 
     long value = 0;
     if (readSetting("CAMERA_STANDIN_DELAY_MS", 0, 600000, value)) {
@@ -201,10 +249,13 @@ int main(int argc, char **argv)
 
     struct stat before {};
     const bool keepTimes =
-        std::getenv("CAMERA_STANDIN_KEEP_TIMES") != nullptr && stat(output, &before) == 0;
-    std::FILE *out = std::fopen(output, "wb");
+        std::getenv("CAMERA_STANDIN_KEEP_TIMES") != nullptr && stat(name, &before) == 0;
+    // In place, as the real program writes: the file that picseries claimed
+    // becomes the picture, and any other file of that name is overwritten.
+    const int fd = open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    std::FILE *out = fd >= 0 ? fdopen(fd, "wb") : nullptr;
     if (out == nullptr) {
-        std::fprintf(stderr, "libcamera-still (stand-in): cannot write %s: %s\n", output,
+        std::fprintf(stderr, "%s (stand-in): cannot write %s: %s\n", programName, name,
                      std::strerror(errno));
         return failureStatus;
     }
@@ -213,17 +264,21 @@ int main(int argc, char **argv)
     if (std::fclose(out) != 0 && problem == nullptr) {
         problem = std::strerror(errno);
     }
+    if (problem == nullptr && readSetting("CAMERA_STANDIN_CUT_OFF", 0, LONG_MAX, value) &&
+        truncate(name, value) != 0) {
+        problem = std::strerror(errno);
+    }
     if (problem != nullptr) {
-        std::fprintf(stderr, "libcamera-still (stand-in): cannot write %s: %s\n", output, problem);
+        std::fprintf(stderr, "%s (stand-in): cannot write %s: %s\n", programName, name, problem);
         return failureStatus;
     }
     if (keepTimes) {
         const timespec times[2] = {before.st_atim, before.st_mtim};
-        utimensat(AT_FDCWD, output, times, 0);
+        utimensat(AT_FDCWD, name, times, 0);
     }
     const char *writtenLog = std::getenv("CAMERA_STANDIN_WRITTEN_LOG");
-    if (writtenLog != nullptr && !appendRecord(writtenLog, std::string(output) + '\0')) {
-        std::fprintf(stderr, "libcamera-still (stand-in): cannot log to %s: %s\n", writtenLog,
+    if (writtenLog != nullptr && !appendRecord(writtenLog, std::string(name) + '\0')) {
+        std::fprintf(stderr, "%s (stand-in): cannot log to %s: %s\n", programName, writtenLog,
                      std::strerror(errno));
         return failureStatus;
     }
