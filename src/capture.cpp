@@ -48,9 +48,29 @@ bool isRegularEntry(DIR *dir, const dirent *entry)
     return fstatat(dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode);
 }
 
+// Returns whether this process may run the file that st describes, judged
+// from its permission bits as bash judges commands: root whenever anyone may.
+// Not by access(2), which user-mode emulators that translate paths (proot
+// with qemu) answer for the host's file, so that the board's userland could
+// not be checked on another machine.
+bool mayRun(const struct stat &st)
+{
+    const uid_t user = geteuid();
+    if (user == 0) {
+        return (st.st_mode & (S_IXUSR | S_IXGRP | S_IXOTH)) != 0;
+    }
+    if (st.st_uid == user) {
+        return (st.st_mode & S_IXUSR) != 0;
+    }
+    if (st.st_gid == getegid() || group_member(st.st_gid) != 0) {
+        return (st.st_mode & S_IXGRP) != 0;
+    }
+    return (st.st_mode & S_IXOTH) != 0;
+}
+
 // Returns whether the first length bytes of directory, an entry of a search
 // path, name a directory that holds program as a regular file that may be
-// executed.
+// run.
 bool holdsProgram(const char *directory, std::size_t length, const char *program)
 {
     char candidate[PATH_MAX];
@@ -60,7 +80,7 @@ bool holdsProgram(const char *directory, std::size_t length, const char *program
                                               static_cast<int>(length), directory, program);
     struct stat st {};
     return n > 0 && static_cast<std::size_t>(n) < sizeof candidate && stat(candidate, &st) == 0 &&
-           S_ISREG(st.st_mode) && access(candidate, X_OK) == 0;
+           S_ISREG(st.st_mode) && mayRun(st);
 }
 
 // Looks at what the camera left at path, reading its first two bytes and its
