@@ -9,9 +9,6 @@ set(CMAKE_SYSTEM_PROCESSOR aarch64)
 set(CMAKE_C_COMPILER aarch64-linux-gnu-gcc)
 set(CMAKE_CXX_COMPILER aarch64-linux-gnu-g++)
 
-# The Debian architecture the packages are built for.
-set(PICSERIES_DEBIAN_ARCHITECTURE arm64)
-
 # Without binfmt the host cannot start an aarch64 program by itself, so the
 # build's own aarch64 programs (test discovery, the tests, the camera stand-in)
 # run under qemu-user. A full path, because the tests start it with

@@ -1,69 +1,62 @@
-# What a release is made of besides the program: the Debian changelog, whose
-# top entry must name the version that project() gives; the manual page,
-# stamped with that version and the date of that entry (not the build's, so
-# the same sources give the same page); and the copyright file in Debian's
-# machine-readable format, made from LICENSE.
+# The manual page is stamped with the version and the date of the top entry of
+# debian/changelog, not with the build's, so the same sources give the same
+# page; that version must be the one project() gives.
+#
+# dpkg-parsechangelog (dpkg-dev) reads the entry. Where SOURCE_DATE_EPOCH is
+# set, as dpkg-buildpackage sets it from that same entry, it gives the date.
+# The development presets also build where dpkg-dev is missing: the version
+# then comes from the changelog's first line and the date is today's.
 
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
-    "${PROJECT_SOURCE_DIR}/changelog" "${PROJECT_SOURCE_DIR}/LICENSE")
+set(changelog "${PROJECT_SOURCE_DIR}/debian/changelog")
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${changelog}")
 
-file(READ "${PROJECT_SOURCE_DIR}/changelog" changelog)
-if(NOT changelog MATCHES "^${PROJECT_NAME} \\(([^)]+)\\)")
-    message(FATAL_ERROR "changelog: the top entry does not start with \"${PROJECT_NAME} (VERSION)\"")
+find_program(PICSERIES_DPKG_PARSECHANGELOG dpkg-parsechangelog)
+mark_as_advanced(PICSERIES_DPKG_PARSECHANGELOG)
+
+# Sets ${out} to the field of the changelog's top entry that dpkg-parsechangelog
+# shows as ${field}.
+function(picseries_changelog_field field out)
+    execute_process(
+        COMMAND "${PICSERIES_DPKG_PARSECHANGELOG}" -l "${changelog}" -S "${field}"
+        OUTPUT_VARIABLE value
+        OUTPUT_STRIP_TRAILING_WHITESPACE
+        COMMAND_ERROR_IS_FATAL ANY)
+    set(${out} "${value}" PARENT_SCOPE)
+endfunction()
+
+if(PICSERIES_DPKG_PARSECHANGELOG)
+    picseries_changelog_field(Version version)
+    if(NOT DEFINED ENV{SOURCE_DATE_EPOCH})
+        picseries_changelog_field(Timestamp timestamp)
+    endif()
+else()
+    file(STRINGS "${changelog}" first_line LIMIT_COUNT 1)
+    if(NOT first_line MATCHES "^${PROJECT_NAME} \\(([^)]+)\\)")
+        message(FATAL_ERROR "debian/changelog: the top entry does not start with \"${PROJECT_NAME} (VERSION)\"")
+    endif()
+    set(version "${CMAKE_MATCH_1}")
+    if(NOT DEFINED ENV{SOURCE_DATE_EPOCH})
+        message(STATUS "dpkg-parsechangelog not found (it comes with dpkg-dev): the manual page "
+            "carries version ${version} from the first line of debian/changelog and today's date")
+    endif()
 endif()
-if(NOT CMAKE_MATCH_1 STREQUAL PROJECT_VERSION)
-    message(FATAL_ERROR "changelog: the top entry is for ${CMAKE_MATCH_1}, but project() gives "
-        "${PROJECT_VERSION}: add an entry for ${PROJECT_VERSION} at the top of changelog.")
+
+if(NOT version STREQUAL PROJECT_VERSION)
+    message(FATAL_ERROR "debian/changelog: the top entry is for ${version}, but project() gives "
+        "${PROJECT_VERSION}: add an entry for ${PROJECT_VERSION} at the top of debian/changelog "
+        "(dch -v ${PROJECT_VERSION}).")
 endif()
-# The trailer line of the top entry, such as
-# " -- Name <address>  Tue, 08 Dec 2026 14:58:00 +0000".
-if(NOT changelog MATCHES
-        "\n -- [^\n]*>  [A-Z][a-z][a-z], ([0-9][0-9]?) ([A-Z][a-z][a-z]) ([0-9][0-9][0-9][0-9]) ")
-    message(FATAL_ERROR "changelog: the top entry has no trailer line with an RFC 5322 date")
+
+# string(TIMESTAMP) gives the time of SOURCE_DATE_EPOCH when that is set, so
+# the changelog's time goes through it.
+if(DEFINED timestamp)
+    set(ENV{SOURCE_DATE_EPOCH} "${timestamp}")
+    string(TIMESTAMP PICSERIES_RELEASE_DATE "%Y-%m-%d" UTC)
+    unset(ENV{SOURCE_DATE_EPOCH})
+else()
+    string(TIMESTAMP PICSERIES_RELEASE_DATE "%Y-%m-%d" UTC)
 endif()
-set(day "${CMAKE_MATCH_1}")
-set(year "${CMAKE_MATCH_3}")
-set(months Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec)
-list(FIND months "${CMAKE_MATCH_2}" month)
-if(month EQUAL -1)
-    message(FATAL_ERROR "changelog: the top entry's date has no month called ${CMAKE_MATCH_2}")
-endif()
-math(EXPR month "${month} + 1")
-if(month LESS 10)
-    string(PREPEND month 0)
-endif()
-string(LENGTH "${day}" length)
-if(length EQUAL 1)
-    string(PREPEND day 0)
-endif()
-set(PICSERIES_RELEASE_DATE "${year}-${month}-${day}")
 
 configure_file("${PROJECT_SOURCE_DIR}/man/picseries.1" "${PROJECT_BINARY_DIR}/man/picseries.1" @ONLY)
-
-# LICENSE holds one "Copyright (c) YEAR HOLDER" line, then the licence text
-# from "Permission is hereby granted" on; DEP-5 wants that text indented by
-# one space, with "." for its empty lines.
-file(READ "${PROJECT_SOURCE_DIR}/LICENSE" licence)
-string(FIND "${licence}" "Permission is hereby granted" start)
-if(NOT licence MATCHES "\nCopyright \\(c\\) ([^\n]+)\n" OR start EQUAL -1)
-    message(FATAL_ERROR "LICENSE: no \"Copyright (c)\" line or no MIT licence text")
-endif()
-set(PICSERIES_COPYRIGHT "${CMAKE_MATCH_1}")
-string(SUBSTRING "${licence}" ${start} -1 licence)
-string(STRIP "${licence}" licence)
-string(REPLACE "\n\n" "\n.\n" licence "${licence}")
-string(REPLACE "\n" "\n " PICSERIES_LICENCE_TEXT " ${licence}")
-file(CONFIGURE OUTPUT "${PROJECT_BINARY_DIR}/copyright" @ONLY CONTENT
-"Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/
-Upstream-Name: @PROJECT_NAME@
-
-Files: *
-Copyright: @PICSERIES_COPYRIGHT@
-License: Expat
-@PICSERIES_LICENCE_TEXT@
-")
-
 install(FILES "${PROJECT_BINARY_DIR}/man/picseries.1"
     DESTINATION "${CMAKE_INSTALL_MANDIR}/man1" COMPONENT runtime)
-install(FILES "${PROJECT_BINARY_DIR}/copyright" changelog
-    DESTINATION "${CMAKE_INSTALL_DOCDIR}" COMPONENT runtime)
