@@ -86,15 +86,17 @@ bool holdsProgram(const char *directory, std::size_t length, const char *program
 // Looks at what the camera left at path, reading its first two bytes and its
 // last two only; returns taken for a whole JPEG, which starts with the marker
 // FF D8 and ends with the marker FF D9, cutOff for a file that holds
-// something else, noPicture for nothing or no regular file.
-CaptureStatus checkPicture(const char *path)
+// something else, noPicture for nothing or no regular file. For a whole
+// picture, fd is left open on it and st describes it.
+CaptureStatus checkPicture(const char *path, int &fd, struct stat &st)
 {
-    const int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    // By name, because the camera may have put a file of its own in place of
+    // the claim.
+    fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         return CaptureStatus::noPicture;
     }
     CaptureStatus status = CaptureStatus::noPicture;
-    struct stat st {};
     if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
         unsigned char start[2] = {};
         unsigned char end[2] = {};
@@ -103,7 +105,10 @@ CaptureStatus checkPicture(const char *path)
                            start[1] == 0xD8 && end[0] == 0xFF && end[1] == 0xD9;
         status = whole ? CaptureStatus::taken : CaptureStatus::cutOff;
     }
-    close(fd);
+    if (status != CaptureStatus::taken) {
+        close(fd);
+        fd = -1;
+    }
     return status;
 }
 
@@ -113,12 +118,17 @@ bool isSameFile(const struct stat &a, const struct stat &b)
     return b.st_ino != 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
+// Returns whether st describes a file dated with the mark of a claim.
+bool carriesMark(const struct stat &st)
+{
+    return st.st_mtim.tv_sec == claimMark && st.st_mtim.tv_nsec == 0;
+}
+
 // Returns whether st describes an empty regular file that carries the mark
 // of a claim.
 bool isMarkedClaim(const struct stat &st)
 {
-    return S_ISREG(st.st_mode) && st.st_size == 0 && st.st_mtim.tv_sec == claimMark &&
-           st.st_mtim.tv_nsec == 0;
+    return S_ISREG(st.st_mode) && st.st_size == 0 && carriesMark(st);
 }
 
 // Removes the file that this run claimed, as long as it is still the empty
@@ -234,21 +244,15 @@ int reclaimTop(const char *baseDirectory, CaptureResult &result, char (&command)
     return fd;
 }
 
-// Flushes the picture at path to the disk, then the directory that names it,
-// dating the picture now where it still carries the mark; returns 0, or errno.
-int syncPicture(const char (&path)[textCapacity])
+// Flushes the picture open at fd, which st describes, to the disk, then the
+// directory that names it as path, dating the picture now where it still
+// carries the mark; returns 0, or errno.
+int syncPicture(int fd, const struct stat &st, const char (&path)[textCapacity])
 {
-    // By name, because the camera may have put a file of its own in place of
-    // the claim.
-    const int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return errno;
-    }
     // Some FUSE file systems, such as fusefat, keep a file's times when it is
     // written, which would date the picture 2000-01-01. A date is no reason
     // to fail a picture taken, so a failure here is let pass.
-    struct stat st {};
-    if (fstat(fd, &st) == 0 && st.st_mtim.tv_sec == claimMark && st.st_mtim.tv_nsec == 0) {
+    if (carriesMark(st)) {
         futimens(fd, nullptr);
     }
     int error = fsync(fd) == 0 ? 0 : errno;
@@ -272,7 +276,6 @@ int syncPicture(const char (&path)[textCapacity])
             error = errno;
         }
     }
-    close(fd);
     return error;
 }
 
@@ -298,9 +301,9 @@ void judgeCamera(int status, CaptureResult &result)
         result.status = CaptureStatus::cameraFailed;
         result.detail = WEXITSTATUS(status);
     } else {
-        // Exit 0 says little: the camera program exits 0 on a full disk too,
-        // having written only the front of the picture.
-        result.status = checkPicture(result.path);
+        // Taken, as far as the camera's status tells: the picture itself is
+        // looked at next.
+        result.status = CaptureStatus::taken;
     }
 }
 
@@ -433,11 +436,21 @@ CaptureResult captureImage(const char *baseDirectory)
     }
     // The camera is run through the shell by design, with the path escaped.
     judgeCamera(std::system(command), result); // NOLINT(cert-env33-c)
+    int picture = -1;
+    struct stat st {};
+    if (result.status == CaptureStatus::taken) {
+        // Exit 0 says little: the camera program exits 0 on a full disk too,
+        // having written only the front of the picture.
+        result.status = checkPicture(result.path, picture, st);
+    }
     if (result.status != CaptureStatus::taken) {
         releasePicture(result.path, claimed);
-    } else if (const int error = syncPicture(result.path); error != 0) {
+    } else if (const int error = syncPicture(picture, st, result.path); error != 0) {
         result.status = CaptureStatus::cannotSync;
         result.detail = error;
+    }
+    if (picture >= 0) {
+        close(picture);
     }
     close(claim);
     return result;
