@@ -42,12 +42,12 @@ enum class Lock { asItIs, heldElsewhere, nameMadeAnew };
 
 Lock nextLock = Lock::asItIs;
 
-// Makes an empty file at path marked as a claim, as a run would.
-void makeClaim(const fs::path &path)
+// Makes an empty file at path marked as a claim, as a run would; returns
+// whether it could.
+bool makeClaim(const fs::path &path)
 {
-    std::ofstream{path};
     const timespec mark[2] = {{0, UTIME_NOW}, {claimMark, 0}};
-    utimensat(AT_FDCWD, path.c_str(), mark, 0);
+    return std::ofstream{path} && utimensat(AT_FDCWD, path.c_str(), mark, 0) == 0;
 }
 
 // The path that the open file fd was opened by, or an empty one.
@@ -249,7 +249,7 @@ TEST_F(Interposed, LeavesNoEmptyFileAndNoMarkedPicture)
         const TempDir dir;
         if (c.claimOnTop) {
             makeEntry(dir.path(), "f Pic_1.jpg");
-            makeClaim(dir.path() / "Pic_2.jpg");
+            ASSERT_TRUE(makeClaim(dir.path() / "Pic_2.jpg"));
         }
         nextLock = c.lock;
         if (c.keepTimes) {
