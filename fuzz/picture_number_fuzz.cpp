@@ -1,7 +1,7 @@
 // Fuzzes the reading of a picture number from a file name against a plain
 // reference of the rule: "Pic_", any white space that %d skips, an optional
 // sign, at least one decimal digit, and a value that fits in int.
-#include "capture.hpp"
+#include "capture_internal.hpp"
 
 #include <climits>
 #include <cstddef>

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstddef>
-#include <ctime>
 
 // Room for a picture path or a camera command, terminating zero included.
 inline constexpr std::size_t textCapacity = 256;
@@ -14,11 +13,6 @@ inline constexpr std::size_t pictureNameLimit = 127;
 // The camera programs, in the order they are looked for on the PATH: the
 // still program's old name, then the name it has had since late 2023.
 inline constexpr const char *cameraPrograms[] = {"libcamera-still", "rpicam-still"};
-
-// The modification time that marks an empty picture file as a claim of a run
-// of picseries, for as long as the run holds its lock: 2000-01-01 00:00:00
-// UTC, an even second, which every file system the boards use can hold.
-inline constexpr std::time_t claimMark = 946684800;
 
 // What became of one capture; main turns it into a message and an exit status.
 enum class CaptureStatus {
@@ -45,12 +39,6 @@ struct CaptureResult {
     char path[textCapacity]; // the picture path, whole unless pathTooLong
 };
 
-// Reads the number from a file name as the pattern "Pic_%d.jpg" would: the
-// prefix, optional white space and sign, then decimal digits; what follows the
-// digits does not matter. Returns whether the name counts, which it does not
-// when the number lies outside int.
-bool readPictureNumber(const char *name, int &number);
-
 // Scans baseDirectory for regular files named as pictures and returns the
 // highest picture number, or 0 when there is none or the directory cannot be
 // listed.
@@ -59,18 +47,6 @@ int findHighestPictureNumber(const char *baseDirectory);
 // Forms "<baseDirectory>/Pic_<number>.jpg" in path; returns false when it
 // is longer than pictureNameLimit.
 bool formatPicturePath(char (&path)[textCapacity], const char *baseDirectory, int number);
-
-// Looks for the camera programs in the directories of searchPath, a PATH
-// value or nullptr when PATH is unset, as /bin/sh looks for a command;
-// returns the first of cameraPrograms found, or nullptr.
-const char *findCameraProgram(const char *searchPath);
-
-// Forms the shell command that has the camera program write picturePath,
-// with the path double-quoted and escaped so that the shell passes it on byte
-// for byte, and with each % doubled, since the camera reads the name as a
-// printf format; returns false when it does not fit.
-bool formatCameraCommand(char (&command)[textCapacity], const char *camera,
-                         const char *picturePath);
 
 // Takes the next picture of the series in baseDirectory with the camera
 // program found on the PATH and returns what became of it. The picture

@@ -1,4 +1,5 @@
 #include "capture.hpp"
+#include "capture_internal.hpp"
 
 #include "support/process.hpp"
 

@@ -5,6 +5,7 @@
 // taken only once it and its directory are on the disk. Locks that race
 // with other runs: no empty file may be left to count as a picture.
 #include "capture.hpp"
+#include "capture_internal.hpp"
 
 #include "support/process.hpp"
 #include "test_paths.hpp"

@@ -1,0 +1,72 @@
+// What the files of the capture module share among themselves, beyond its
+// public face in capture.hpp: the rooms' functions that captureImage and the
+// tests call.
+#pragma once
+
+#include "capture.hpp"
+
+#include <ctime>
+#include <sys/stat.h>
+
+// The modification time that marks an empty picture file as a claim of a run
+// of picseries, for as long as the run holds its lock: 2000-01-01 00:00:00
+// UTC, an even second, which every file system the boards use can hold.
+inline constexpr std::time_t claimMark = 946684800;
+
+// The series (series.cpp).
+
+// Reads the number from a file name as the pattern "Pic_%d.jpg" would: the
+// prefix, optional white space and sign, then decimal digits; what follows the
+// digits does not matter. Returns whether the name counts, which it does not
+// when the number lies outside int.
+bool readPictureNumber(const char *name, int &number);
+
+// The camera program (camera.cpp).
+
+// Looks for the camera programs in the directories of searchPath, a PATH
+// value or nullptr when PATH is unset, as /bin/sh looks for a command;
+// returns the first of cameraPrograms found, or nullptr.
+const char *findCameraProgram(const char *searchPath);
+
+// Forms the shell command that has the camera program write picturePath,
+// with the path double-quoted and escaped so that the shell passes it on byte
+// for byte, and with each % doubled, since the camera reads the name as a
+// printf format; returns false when it does not fit.
+bool formatCameraCommand(char (&command)[textCapacity], const char *camera,
+                         const char *picturePath);
+
+// Turns the status that system() gave for the camera command into the
+// outcome of the capture.
+void judgeCamera(int status, CaptureResult &result);
+
+// Looks at what the camera left at path, reading its first two bytes and its
+// last two only; returns taken for a whole JPEG, which starts with the marker
+// FF D8 and ends with the marker FF D9, cutOff for a file that holds
+// something else, noPicture for nothing or no regular file. For a whole
+// picture, fd is left open on it and st describes it.
+CaptureStatus checkPicture(const char *path, int &fd, struct stat &st);
+
+// The claim on the picture file (claim.cpp).
+
+// Creates the picture file at path if no file of that name exists, locks it
+// and marks it as this run's claim; returns its descriptor, or -1 with errno
+// set, to EEXIST when the name is taken.
+int claimPicture(const char *path, struct stat &claimed);
+
+// Takes over the abandoned claims at the top of the series, from
+// result.number down while they are contiguous: keeps the lowest, and removes
+// the others as their killed runs would have. Returns the descriptor of the
+// claim kept, with result's number and path set to it, or -1 when the top
+// of the series is no abandoned claim.
+int reclaimTop(const char *baseDirectory, CaptureResult &result, char (&command)[textCapacity],
+               struct stat &claimed);
+
+// Removes the file that this run claimed, as long as it is still the empty
+// file that the run created: for a capture that failed, or a claim it could
+// not lock.
+void releasePicture(const char *path, const struct stat &claimed);
+
+// Flushes the picture open at fd, which st describes, to the disk, then the
+// directory that names it as path, dating the picture now where it still
+// carries the mark; returns 0, or errno.
+int syncPicture(int fd, const struct stat &st, const char (&path)[textCapacity]);

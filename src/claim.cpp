@@ -1,0 +1,168 @@
+// The claim that keeps the series whole: creating, locking and marking the
+// picture file, taking over what killed runs left, releasing it, flushing it.
+#include "capture.hpp"
+#include "capture_internal.hpp"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Returns whether a and b describe the same file; never when b is unknown.
+bool isSameFile(const struct stat &a, const struct stat &b)
+{
+    return b.st_ino != 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Returns whether st describes a file dated with the mark of a claim.
+bool carriesMark(const struct stat &st)
+{
+    return st.st_mtim.tv_sec == claimMark && st.st_mtim.tv_nsec == 0;
+}
+
+// Returns whether st describes an empty regular file that carries the mark
+// of a claim.
+bool isMarkedClaim(const struct stat &st)
+{
+    return S_ISREG(st.st_mode) && st.st_size == 0 && carriesMark(st);
+}
+
+// Locks the picture file at path if it is a claim that its run abandoned:
+// empty, marked and locked by no process; returns its descriptor, or -1.
+int lockAbandonedClaim(const char *path, struct stat &claimed)
+{
+    struct stat st {};
+    if (lstat(path, &st) != 0 || !isMarkedClaim(st)) {
+        return -1;
+    }
+    // Read-only: a lock needs no write access, and a file opened for writing
+    // looks changed to the watchers of the directory when it is closed.
+    const int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) {
+        return -1;
+    }
+    // Checked again under the lock: the claim's run may have written its
+    // picture meanwhile, or the name may have been removed and made anew.
+    struct stat held {};
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0 || fstat(fd, &held) != 0 || !isMarkedClaim(held) ||
+        lstat(path, &st) != 0 || !isSameFile(st, held)) {
+        close(fd);
+        return -1;
+    }
+    claimed = held;
+    return fd;
+}
+
+} // namespace
+
+void releasePicture(const char *path, const struct stat &claimed)
+{
+    struct stat st {};
+    if (lstat(path, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0 &&
+        isSameFile(st, claimed)) {
+        unlink(path);
+    }
+}
+
+int claimPicture(const char *path, struct stat &claimed)
+{
+    // Mode 0666, so that the umask applies as it would to the camera's own.
+    // Read-only, because the camera writes the picture by its name: watchers
+    // of the directory see no empty file closed after writing. No
+    // close-on-exec: the shell and the camera inherit the descriptor, so
+    // that the lock lasts until the last process of the run has ended.
+    const int fd = open(path, O_RDONLY | O_CREAT | O_EXCL, 0666);
+    if (fd < 0) {
+        return -1;
+    }
+    if (fstat(fd, &claimed) != 0) {
+        // Without its identity the file is never removed: see releasePicture.
+        claimed = {};
+    }
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        // Only a locked claim is marked, since the mark lets other runs take
+        // the file over once nobody holds its lock. Where the mark cannot be
+        // set, the file is never taken over: a killed run leaves it behind.
+        // Both times are set, because FUSE file systems such as ntfs-3g and
+        // exfat-fuse change neither when one of them is left out.
+        const timespec times[2] = {{0, UTIME_NOW}, {claimMark, 0}};
+        futimens(fd, times);
+    } else if (errno == EWOULDBLOCK) {
+        // Another run's take-over check holds the new file for a moment. It
+        // lets go on finding no mark, and would leave the file to count as a
+        // picture for good, so the run that made it removes it.
+        releasePicture(path, claimed);
+        close(fd);
+        errno = EEXIST;
+        return -1;
+    }
+    // Any other failure, such as NFS refusing a lock to a read-only
+    // descriptor, leaves the claim unlocked and so unmarked.
+    return fd;
+}
+
+int reclaimTop(const char *baseDirectory, CaptureResult &result, char (&command)[textCapacity],
+               struct stat &claimed)
+{
+    // A picture path that fits, with its command, fits at every lower number.
+    if (result.number < 1 || !formatPicturePath(result.path, baseDirectory, result.number) ||
+        !formatCameraCommand(command, result.camera, result.path)) {
+        return -1;
+    }
+    int fd = lockAbandonedClaim(result.path, claimed);
+    if (fd < 0) {
+        return -1;
+    }
+    char below[textCapacity];
+    struct stat belowClaimed {};
+    while (result.number > 1 && formatPicturePath(below, baseDirectory, result.number - 1)) {
+        const int belowFd = lockAbandonedClaim(below, belowClaimed);
+        if (belowFd < 0) {
+            break;
+        }
+        releasePicture(result.path, claimed);
+        close(fd);
+        fd = belowFd;
+        claimed = belowClaimed;
+        --result.number;
+        std::memcpy(result.path, below, sizeof below);
+    }
+    formatCameraCommand(command, result.camera, result.path);
+    return fd;
+}
+
+int syncPicture(int fd, const struct stat &st, const char (&path)[textCapacity])
+{
+    // Some FUSE file systems, such as fusefat, keep a file's times when it is
+    // written, which would date the picture 2000-01-01. A date is no reason
+    // to fail a picture taken, so a failure here is let pass.
+    if (carriesMark(st)) {
+        futimens(fd, nullptr);
+    }
+    int error = fsync(fd) == 0 ? 0 : errno;
+    if (error == 0) {
+        // The directory is the path up to its last slash, the one before
+        // "Pic_": "photos//" for "photos/", "/" for an empty directory name.
+        char directory[textCapacity];
+        std::memcpy(directory, path, sizeof directory);
+        std::strrchr(directory, '/')[1] = '\0';
+        const int dir = open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dir >= 0) {
+            // A file system that has no way to flush a directory by itself
+            // says EINVAL: its entries go to the disk with its files.
+            error = fsync(dir) == 0 || errno == EINVAL ? 0 : errno;
+            close(dir);
+        } else if (errno == EACCES) {
+            // A directory that may be written but not read: flush the whole
+            // file system it lies on instead.
+            error = syncfs(fd) == 0 ? 0 : errno;
+        } else {
+            error = errno;
+        }
+    }
+    return error;
+}
