@@ -25,7 +25,10 @@
 //                            written, as some FUSE file systems do
 //   CAMERA_STANDIN_CUT_OFF   keep only that many bytes of the picture and still
 //                            exit 0, as the real program does on a full disk
+//   CAMERA_STANDIN_BYTES     write these bytes, given as pairs of hexadecimal
+//                            digits, in place of the picture, and exit 0
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <csetjmp>
@@ -154,6 +157,21 @@ const char *writePicture(std::FILE *out, long width, long height, JpegError &err
     return nullptr;
 }
 
+// Writes the bytes that hex spells, two hexadecimal digits each, to out;
+// returns an error message, or nullptr when it worked.
+const char *writeBytes(std::FILE *out, const char *hex)
+{
+    for (const char *p = hex; *p != '\0'; p += 2) {
+        const char pair[3] = {p[0], p[1], '\0'};
+        if (std::isxdigit(static_cast<unsigned char>(pair[0])) == 0 ||
+            std::isxdigit(static_cast<unsigned char>(pair[1])) == 0) {
+            return "CAMERA_STANDIN_BYTES takes pairs of hexadecimal digits";
+        }
+        std::fputc(static_cast<int>(std::strtol(pair, nullptr, 16)), out);
+    }
+    return nullptr;
+}
+
 int usage(const char *problem, const char *argument)
 {
     std::fprintf(stderr, "%s (stand-in): %s%s\n", programName, problem, argument);
@@ -260,7 +278,9 @@ int main(int argc, char **argv)
         return failureStatus;
     }
     JpegError error{};
-    const char *problem = writePicture(out, width, height, error);
+    const char *bytes = std::getenv("CAMERA_STANDIN_BYTES");
+    const char *problem =
+        bytes != nullptr ? writeBytes(out, bytes) : writePicture(out, width, height, error);
     if (std::fclose(out) != 0 && problem == nullptr) {
         problem = std::strerror(errno);
     }
