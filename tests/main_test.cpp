@@ -1,28 +1,18 @@
 // End to end: the built picseries, run with the camera stand-in first on PATH.
-#include "support/process.hpp"
-#include "test_paths.hpp"
+#include "support/end_to_end.hpp"
 
 #include <algorithm>
-#include <chrono>
-#include <csetjmp>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
-#include <gtest/gtest.h>
-#include <jpeglib.h>
 #include <memory>
-#include <set>
 #include <sstream>
-#include <string>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <thread>
+#include <tuple>
 #include <unistd.h>
-#include <vector>
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -39,60 +29,6 @@ std::vector<std::string> cameraArguments(const std::string &path)
     }
     return {"--width", "1024", "--height", "768", "-o", name};
 }
-
-bool endsWith(const std::string &text, const std::string &end)
-{
-    return text.size() >= end.size() &&
-           text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
-// The names in dir and below it, relative to dir.
-std::set<std::string> treeOf(const fs::path &dir)
-{
-    std::set<std::string> names;
-    for (const auto &entry : fs::recursive_directory_iterator(dir)) {
-        names.insert(fs::relative(entry.path(), dir).string());
-    }
-    return names;
-}
-
-class Picseries : public ::testing::Test {
-  protected:
-    // The arguments and environment that run picseries with args, with the
-    // stand-in's folder (or path) as the whole PATH, so that no camera program
-    // of the machine's own is found, and with env added.
-    std::pair<std::vector<std::string>, std::vector<std::string>>
-    command(const std::vector<std::string> &args, const std::vector<std::string> &env = {},
-            const char *path = nullptr) const
-    {
-        std::vector<std::string> argv(std::begin(emulator), std::end(emulator) - 1);
-        argv.emplace_back(picseriesPath);
-        argv.insert(argv.end(), args.begin(), args.end());
-        std::vector<std::string> environment = environmentWithout(
-            {"PATH", "CAMERA_STANDIN_LOG", "CAMERA_STANDIN_DELAY_MS", "CAMERA_STANDIN_EXIT",
-             "CAMERA_STANDIN_SIGNAL", "CAMERA_STANDIN_SILENT", "CAMERA_STANDIN_EXIT_AFTER_WRITE",
-             "CAMERA_STANDIN_WRITTEN_LOG", "CAMERA_STANDIN_KEEP_TIMES", "CAMERA_STANDIN_CUT_OFF",
-             "CAMERA_STANDIN_BYTES"});
-        environment.push_back("PATH=" + std::string(path != nullptr ? path : cameraDirectory));
-        environment.push_back("CAMERA_STANDIN_LOG=" + cameraLog().string());
-        environment.insert(environment.end(), env.begin(), env.end());
-        return {argv, environment};
-    }
-
-    // Runs picseries in the work directory as command() says and waits.
-    Outcome run(const std::vector<std::string> &args, const std::vector<std::string> &env = {},
-                const char *path = nullptr)
-    {
-        const auto [argv, environment] = command(args, env, path);
-        return runProgram(argv, environment, work.path());
-    }
-
-    fs::path cameraLog() const { return logs.path() / "camera.log"; }
-    std::vector<std::vector<std::string>> cameraCalls() const { return readCameraLog(cameraLog()); }
-
-    TempDir work;
-    TempDir logs;
-};
 
 struct WrongUse {
     std::vector<std::string> args;
@@ -480,27 +416,6 @@ std::set<std::string> filesIn(const fs::path &dir, bool empty)
     return names;
 }
 
-// Returns whether no process holds a lock on any file in dir.
-bool noneLocked(const fs::path &dir)
-{
-    bool free = true;
-    for (const auto &entry : fs::directory_iterator(dir)) {
-        const int fd = open(entry.path().c_str(), O_RDONLY | O_CLOEXEC);
-        free = free && fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0;
-        close(fd);
-    }
-    return free;
-}
-
-// Waits until done() holds, a minute at most; returns whether it does.
-template <class Done> bool waitFor(Done done)
-{
-    for (int i = 0; i < 6000 && !done(); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return done();
-}
-
 // The picture names of the numbers in text, such as "1 2".
 std::set<std::string> picturesNumbered(const std::string &text)
 {
@@ -627,76 +542,50 @@ TEST_F(Picseries, KilledRunsLeaveTheSeriesWhole)
     }
 }
 
-struct Decoded {
-    bool ok = false;
-    JDIMENSION width = 0;
-    JDIMENSION height = 0;
-    int components = 0;
-    bool progressive = true;
-};
+// Runs with each camera program under each of its names: the program found
+// on the PATH by its old name must serve as well as by its new one.
+class EveryCamera : public Picseries,
+                    public ::testing::WithParamInterface<std::tuple<Camera, std::string>> {};
 
-struct DecodeError {
-    jpeg_error_mgr manager;
-    std::jmp_buf jump;
-};
-
-void onDecodeError(j_common_ptr info)
+TEST_P(EveryCamera, TwoRunsLeaveTwoPictures)
 {
-    std::longjmp(reinterpret_cast<DecodeError *>(info->err)->jump, 1);
-}
-
-// Decodes the whole JPEG file at path; ok is false when it is not one.
-Decoded decodeJpeg(const fs::path &path)
-{
-    Decoded decoded;
-    std::FILE *in = std::fopen(path.c_str(), "rb");
-    if (in == nullptr) {
-        return decoded;
-    }
-    std::vector<JSAMPLE> row(1 << 16);
-    jpeg_decompress_struct info{};
-    DecodeError error{};
-    info.err = jpeg_std_error(&error.manager);
-    error.manager.error_exit = onDecodeError;
-    if (setjmp(error.jump) == 0) {
-        jpeg_create_decompress(&info);
-        jpeg_stdio_src(&info, in);
-        jpeg_read_header(&info, TRUE);
-        jpeg_start_decompress(&info);
-        decoded.width = info.output_width;
-        decoded.height = info.output_height;
-        decoded.components = info.output_components;
-        decoded.progressive = info.progressive_mode != 0;
-        while (info.output_scanline < info.output_height) {
-            JSAMPROW rows[1] = {row.data()};
-            jpeg_read_scanlines(&info, rows, 1);
-        }
-        jpeg_finish_decompress(&info);
-        // libjpeg warns about corrupt data and goes on; count that as bad.
-        decoded.ok = error.manager.num_warnings == 0;
-    }
-    jpeg_destroy_decompress(&info);
-    std::fclose(in);
-    return decoded;
-}
-
-TEST_F(Picseries, TwoRunsLeaveTwoPictures)
-{
+    const auto &[camera, name] = GetParam();
+    // The program under the name asked for, in a folder ahead of its own.
+    const fs::path named = logs.path() / "named";
+    fs::create_directory(named);
+    fs::create_symlink(fs::path(camera.folder) / "rpicam-still", named / name);
+    const std::string path = named.string() + ":" + camera.folder;
     fs::create_directory(work.path() / "photos");
     for (int run_ = 1; run_ <= 2; ++run_) {
-        const Outcome outcome = run({"photos", "image"});
+        const Outcome outcome = run({"photos", "image"}, camera.env, path.c_str());
         ASSERT_EQ(outcome.exitStatus, 0) << outcome.err;
     }
     EXPECT_EQ(treeOf(work.path() / "photos"), (std::set<std::string>{"Pic_1.jpg", "Pic_2.jpg"}));
-    for (const char *name : {"Pic_1.jpg", "Pic_2.jpg"}) {
-        SCOPED_TRACE(name);
-        const Decoded picture = decodeJpeg(work.path() / "photos" / name);
-        EXPECT_TRUE(picture.ok);
-        EXPECT_EQ(picture.width, 1024U);
-        EXPECT_EQ(picture.height, 768U);
-        EXPECT_EQ(picture.components, 3);
-        EXPECT_FALSE(picture.progressive);
+    for (const char *picture : {"Pic_1.jpg", "Pic_2.jpg"}) {
+        SCOPED_TRACE(picture);
+        const Decoded decoded = decodeJpeg(work.path() / "photos" / picture);
+        EXPECT_TRUE(decoded.ok);
+        EXPECT_EQ(decoded.width, 1024U);
+        EXPECT_EQ(decoded.height, 768U);
+        EXPECT_EQ(decoded.components, 3);
+        EXPECT_FALSE(decoded.progressive);
     }
 }
+
+std::string nameOf(const ::testing::TestParamInfo<EveryCamera::ParamType> &info)
+{
+    std::string name = std::get<1>(info.param);
+    std::replace(name.begin(), name.end(), '-', '_');
+    return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(StandIn, EveryCamera,
+                         ::testing::Combine(::testing::ValuesIn(standInCamera()),
+                                            ::testing::Values("rpicam-still", "libcamera-still")),
+                         nameOf);
+INSTANTIATE_TEST_SUITE_P(RealCamera, EveryCamera,
+                         ::testing::Combine(::testing::ValuesIn(realCamera()),
+                                            ::testing::Values("rpicam-still", "libcamera-still")),
+                         nameOf);
 
 } // namespace
