@@ -4,7 +4,8 @@
 #include "support/end_to_end.hpp"
 
 #include <algorithm>
-#include <sys/stat.h>
+#include <csignal>
+#include <memory>
 
 namespace {
 
@@ -49,6 +50,8 @@ const RealCase realCases[] = {
     {"no_camera", "photos", Setup::noCamera, 69, 0, exited},
     {"no_dma_heap", "photos", Setup::noHeap, 69, 0, exited},
     {"killed_in_the_preview", "photos", Setup::killedInPreview, 0, 1, ""},
+    // The software camera serves two processes at once, where a sensor would
+    // fail one of them with 69.
     {"two_at_once", "photos", Setup::twoAtOnce, 0, 2, ""},
 };
 
