@@ -88,7 +88,7 @@ class RealCamera : public Picseries, public ::testing::WithParamInterface<RealCa
         return startProgram(argv, environment, work.path(), captures.back()->path());
     }
 
-    const Camera camera = realCamera().at(0);
+    const Camera &camera = realCamera().at(0);
     std::vector<std::unique_ptr<TempDir>> captures;
 };
 

@@ -86,17 +86,27 @@ std::vector<Camera> standInCamera()
     return {{"standIn", cameraDirectory, {}}};
 }
 
-std::vector<Camera> realCamera()
+namespace {
+
+// Reads what the build script found that the real program needs: its
+// libraries and the stand-in for the kernel's dma-heap.
+std::vector<Camera> readRealCamera()
 {
     if (*realCameraDirectory == '\0') {
         return {};
     }
-    // What the build script found that the program needs: its libraries and
-    // the stand-in for the kernel's dma-heap.
     Camera real{"real", realCameraDirectory, {}};
     std::ifstream environment(fs::path(realCameraDirectory) / "environment");
     for (std::string line; std::getline(environment, line);) {
         real.env.push_back(line);
     }
     return {real};
+}
+
+} // namespace
+
+const std::vector<Camera> &realCamera()
+{
+    static const std::vector<Camera> cameras = readRealCamera();
+    return cameras;
 }

@@ -63,8 +63,8 @@ inline void PrintTo(const Camera &camera, std::ostream *out)
 // The stand-in, which every build has.
 std::vector<Camera> standInCamera();
 
-// The real camera program, where the build made one, or none.
-std::vector<Camera> realCamera();
+// The real camera program, where the build made one, or none; read once.
+const std::vector<Camera> &realCamera();
 
 class Picseries : public ::testing::Test {
   protected:
