@@ -19,8 +19,9 @@ CaptureResult captureImage(const char *baseDirectory)
     }
     char command[textCapacity];
     struct stat claimed {};
+    const ClaimLock lock = claimLockOf(baseDirectory);
     result.number = findHighestPictureNumber(baseDirectory);
-    int claim = reclaimTop(baseDirectory, result, command, claimed);
+    int claim = reclaimTop(baseDirectory, lock, result, command, claimed);
     // The scan can miss pictures, and other runs can claim numbers meanwhile:
     // a name that turns out to be taken moves the capture on to the next.
     while (claim < 0) {
@@ -37,7 +38,7 @@ CaptureResult captureImage(const char *baseDirectory)
             result.status = CaptureStatus::commandTooLong;
             return result;
         }
-        claim = claimPicture(result.path, claimed);
+        claim = claimPicture(result.path, lock, claimed);
         if (claim < 0 && errno != EEXIST) {
             result.status = CaptureStatus::cannotCreate;
             result.detail = errno;

@@ -48,18 +48,30 @@ CaptureStatus checkPicture(const char *path, int &fd, struct stat &st);
 
 // The claim on the picture file (claim.cpp).
 
+// How claims are locked on the file system that holds the series.
+enum class ClaimLock {
+    file,  // flock(2) on the whole file: local file systems
+    range, // a lock over one byte that no picture reaches, held by the
+           // server: SMB and NFS shares whose locks reach every client
+    none,  // neither lock nor mark: shares whose locks stay on this machine
+};
+
+// Returns how claims are locked in baseDirectory, from its file system's type
+// and, on a share, from its mount options.
+ClaimLock claimLockOf(const char *baseDirectory);
+
 // Creates the picture file at path if no file of that name exists, locks it
-// and marks it as this run's claim; returns its descriptor, or -1 with errno
-// set, to EEXIST when the name is taken.
-int claimPicture(const char *path, struct stat &claimed);
+// as lock says and marks it as this run's claim; returns its descriptor, or
+// -1 with errno set, to EEXIST when the name is taken.
+int claimPicture(const char *path, ClaimLock lock, struct stat &claimed);
 
 // Takes over the abandoned claims at the top of the series, from
 // result.number down while they are contiguous: keeps the lowest, and removes
 // the others as their killed runs would have. Returns the descriptor of the
 // claim kept, with result's number and path set to it, or -1 when the top
-// of the series is no abandoned claim.
-int reclaimTop(const char *baseDirectory, CaptureResult &result, char (&command)[textCapacity],
-               struct stat &claimed);
+// of the series is no abandoned claim, or lock is none.
+int reclaimTop(const char *baseDirectory, ClaimLock lock, CaptureResult &result,
+               char (&command)[textCapacity], struct stat &claimed);
 
 // Removes the file that this run claimed, as long as it is still the empty
 // file that the run created: for a capture that failed, or a claim it could
