@@ -14,6 +14,7 @@
 //                            count in decimal, then each argument, every one
 //                            ended by a zero byte
 //   CAMERA_STANDIN_DELAY_MS  wait that many milliseconds first
+//   CAMERA_STANDIN_WAIT_FOR  then wait until a file of that name exists
 //   CAMERA_STANDIN_EXIT      exit with that status, writing nothing
 //   CAMERA_STANDIN_SIGNAL    kill itself with that signal, writing nothing
 //   CAMERA_STANDIN_SILENT    exit 0, writing nothing
@@ -253,6 +254,13 @@ int main(int argc, char **argv)
     if (readSetting("CAMERA_STANDIN_DELAY_MS", 0, 600000, value)) {
         const timespec pause{value / 1000, (value % 1000) * 1000000};
         nanosleep(&pause, nullptr);
+    }
+    if (const char *awaited = std::getenv("CAMERA_STANDIN_WAIT_FOR")) {
+        const timespec pause{0, 10000000};
+        struct stat st {};
+        while (stat(awaited, &st) != 0) {
+            nanosleep(&pause, nullptr);
+        }
     }
     if (readSetting("CAMERA_STANDIN_EXIT", 0, 255, value)) {
         return static_cast<int>(value);
