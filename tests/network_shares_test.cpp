@@ -1,0 +1,93 @@
+// picseries on SMB and NFS shares that a guest kernel mounts from servers on
+// this machine, judged from the servers' side: what each run said, what its
+// camera wrote, and what the shared folders hold. The rig runs every case
+// first; see network-shares/cases.
+#include "support/end_to_end.hpp"
+
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+namespace {
+
+// The words of the lines that the guest's cases printed for mount and what.
+std::vector<std::vector<std::string>> guestSaid(const std::string &kind, const std::string &mount,
+                                                const std::string &what)
+{
+    std::vector<std::vector<std::string>> said;
+    std::ifstream out(fs::path(networkSharesDirectory) / "cases.out");
+    for (std::string line; std::getline(out, line);) {
+        std::istringstream words(line);
+        std::vector<std::string> w{std::istream_iterator<std::string>(words), {}};
+        if (w.size() == (kind == "wrote" ? 4U : 5U) && w[0] == kind && w[1] == mount &&
+            w[2] == what) {
+            said.push_back(w);
+        }
+    }
+    return said;
+}
+
+struct Share {
+    const char *mount;  // as the guest names it
+    const char *server; // the folder that the server shares
+    bool takesOver;     // whether a killed run's claim is taken over
+};
+
+void PrintTo(const Share &share, std::ostream *out)
+{
+    *out << share.mount;
+}
+
+class NetworkShare : public ::testing::TestWithParam<Share> {};
+
+TEST_P(NetworkShare, KeepsTheSeriesWhole)
+{
+    const Share &share = GetParam();
+    for (const std::string what : {"row", "once", "killed", "board"}) {
+        SCOPED_TRACE(what);
+        const bool killed = what == "killed";
+        std::vector<std::string> statuses;
+        for (const auto &run : guestSaid("run", share.mount, what)) {
+            statuses.push_back(run[4]);
+        }
+        // A killed run's shell reports 128 + SIGKILL.
+        EXPECT_EQ(statuses, (std::vector<std::string>{killed ? "137" : "0", "0"}));
+        const fs::path dir = fs::path(networkSharesDirectory) / share.server / share.mount / what;
+        std::set<std::string> written;
+        for (const auto &picture : guestSaid("wrote", share.mount, what)) {
+            EXPECT_TRUE(written.insert(picture[3]).second) << picture[3] << " written twice";
+            const Decoded decoded = decodeJpeg(dir / picture[3]);
+            EXPECT_TRUE(decoded.ok && decoded.width == 1024 && decoded.height == 768) << picture[3];
+        }
+        // A claim that is not taken over stays empty, and counts.
+        const bool leftEmpty = killed && !share.takesOver;
+        const std::set<std::string> pictures =
+            killed ? std::set<std::string>{leftEmpty ? "Pic_2.jpg" : "Pic_1.jpg"}
+                   : std::set<std::string>{"Pic_1.jpg", "Pic_2.jpg"};
+        EXPECT_EQ(written, pictures);
+        std::set<std::string> left = pictures;
+        if (leftEmpty) {
+            left.insert("Pic_1.jpg");
+            EXPECT_EQ(fs::file_size(dir / "Pic_1.jpg"), 0U);
+        }
+        EXPECT_EQ(treeOf(dir), left);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Mounts, NetworkShare,
+                         ::testing::Values(Share{"cifs", "smb", true},
+                                           Share{"cifs_nobrl", "smb", false},
+                                           Share{"cifs_nocache", "smb", true},
+                                           Share{"nfs4", "nfs", true}, Share{"nfs3", "nfs", true},
+                                           Share{"nfs3_nolock", "nfs", false}),
+                         [](const auto &share) { return std::string(share.param.mount); });
+
+TEST(NetworkShare, ReadOnlyShareGetsNothing)
+{
+    const auto runs = guestSaid("run", "ro", "readonly");
+    ASSERT_EQ(runs.size(), 1U);
+    EXPECT_EQ(runs[0][4], "73");
+    EXPECT_EQ(treeOf(fs::path(networkSharesDirectory) / "smb-ro"), std::set<std::string>{});
+}
+
+} // namespace
