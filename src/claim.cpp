@@ -47,26 +47,28 @@ bool locksStayHere(dev_t dev)
     if (mounts == nullptr) {
         return true;
     }
+    // The device is the third field of a line: "36 35 0:52 / /mnt rw ...".
+    char device[32];
+    std::snprintf(device, sizeof device, " %u:%u ", major(dev), minor(dev));
     bool here = true;
-    bool lineStart = true;
+    bool whole = true;
     char line[4096];
     while (std::fgets(line, sizeof line, mounts) != nullptr) {
-        const bool wasLineStart = lineStart;
-        lineStart = std::strchr(line, '\n') != nullptr;
-        unsigned int major = 0;
-        unsigned int minor = 0;
-        if (!wasLineStart || std::sscanf(line, "%*d %*d %u:%u", &major, &minor) != 2 ||
-            makedev(major, minor) != dev) {
+        const bool starts = whole;
+        whole = std::strchr(line, '\n') != nullptr;
+        const char *third = std::strchr(line, ' ');
+        third = third != nullptr ? std::strchr(third + 1, ' ') : nullptr;
+        if (!starts || third == nullptr || std::strncmp(third, device, std::strlen(device)) != 0) {
             continue;
         }
-        // After the separator: the type, the source, then the options of the
-        // file system itself; a line cut short leaves the answer at yes.
-        char options[sizeof line] = "";
-        const char *fields = std::strstr(line, " - ");
-        if (lineStart && fields != nullptr &&
-            std::sscanf(fields, " - %*s %*s %4095s", options) == 1) {
-            here = hasOption(options, "nobrl") || hasOption(options, "nolock") ||
-                   hasOption(options, "local_lock=posix") || hasOption(options, "local_lock=all");
+        // The file system's own options are the last field; a line too long
+        // for the buffer leaves the answer at yes.
+        line[std::strcspn(line, "\n")] = '\0';
+        const char *options = std::strrchr(line, ' ');
+        if (whole && options != nullptr) {
+            here = hasOption(options + 1, "nobrl") || hasOption(options + 1, "nolock") ||
+                   hasOption(options + 1, "local_lock=posix") ||
+                   hasOption(options + 1, "local_lock=all");
         }
         break;
     }
