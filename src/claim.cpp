@@ -156,8 +156,7 @@ void releasePicture(const char *path, const struct stat &claimed)
 ClaimLock claimLockOf(const char *baseDirectory)
 {
     struct statfs fs {};
-    struct stat st {};
-    if (statfs(baseDirectory, &fs) != 0 || stat(baseDirectory, &st) != 0) {
+    if (statfs(baseDirectory, &fs) != 0) {
         // No claim can be made there either.
         return ClaimLock::file;
     }
@@ -167,7 +166,9 @@ ClaimLock claimLockOf(const char *baseDirectory)
     }
     // Where locks stay here, another board would see the mark but not the
     // lock, and take over a claim whose camera is still writing.
-    return locksStayHere(st.st_dev) ? ClaimLock::none : ClaimLock::range;
+    struct stat st {};
+    return stat(baseDirectory, &st) == 0 && !locksStayHere(st.st_dev) ? ClaimLock::range
+                                                                      : ClaimLock::none;
 }
 
 int claimPicture(const char *path, ClaimLock lock, struct stat &claimed)
