@@ -24,7 +24,7 @@ CaptureResult captureImage(const char *baseDirectory)
     int claim = reclaimTop(baseDirectory, lock, result, command, claimed);
     // The scan can miss pictures, and other runs can claim numbers meanwhile:
     // a name that turns out to be taken moves the capture on to the next.
-    while (claim < 0) {
+    for (bool made = claim >= 0; !made;) {
         if (result.number == INT_MAX) {
             result.status = CaptureStatus::seriesFull;
             return result;
@@ -38,8 +38,8 @@ CaptureResult captureImage(const char *baseDirectory)
             result.status = CaptureStatus::commandTooLong;
             return result;
         }
-        claim = claimPicture(result.path, lock, claimed);
-        if (claim < 0 && errno != EEXIST) {
+        made = claimPicture(result.path, lock, claim, claimed);
+        if (!made && errno != EEXIST) {
             result.status = CaptureStatus::cannotCreate;
             result.detail = errno;
             return result;
@@ -63,6 +63,8 @@ CaptureResult captureImage(const char *baseDirectory)
     if (picture >= 0) {
         close(picture);
     }
-    close(claim);
+    if (claim >= 0) {
+        close(claim);
+    }
     return result;
 }

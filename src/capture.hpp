@@ -53,9 +53,11 @@ bool formatPicturePath(char (&path)[textCapacity], const char *baseDirectory, in
 // counts as taken only when it is a whole JPEG, from its start marker to its
 // end marker. The picture file is claimed before the camera runs: created
 // exclusively, so that a number already taken is passed over rather than
-// overwritten, and locked and marked for as long as the run lives. Claims
-// that killed runs left empty at the top of the series are taken over. A
-// failed capture removes its claim while it is still empty; a picture taken
-// is flushed to the disk, with the directory entry that names it, before
-// the capture counts as taken.
+// overwritten. On this machine's own file systems it is also locked and
+// marked for as long as the run lives, and claims that killed runs left empty
+// at the top of the series are taken over; on network file systems, whose
+// locks can be lost while a camera writes, a killed run's claim stays and
+// counts as a picture. A failed capture removes its claim while it is still
+// empty; a picture taken is flushed to the disk, with the directory entry
+// that names it, before the capture counts as taken.
 CaptureResult captureImage(const char *baseDirectory);

@@ -5,6 +5,7 @@
 
 #include "capture.hpp"
 
+#include <cstdint>
 #include <ctime>
 #include <sys/stat.h>
 
@@ -46,24 +47,30 @@ void judgeCamera(int status, CaptureResult &result);
 // picture, fd is left open on it and st describes it.
 CaptureStatus checkPicture(const char *path, int &fd, struct stat &st);
 
-// The claim on the picture file (claim.cpp).
-
-// How claims are locked on the file system that holds the series.
+// How claims are made on the file system that holds the series
+// (claim_lock.cpp).
 enum class ClaimLock {
-    file,  // flock(2) on the whole file: local file systems
-    range, // a lock over one byte that no picture reaches, held by the
-           // server: SMB and NFS shares whose locks reach every client
-    none,  // neither lock nor mark: shares whose locks stay on this machine
+    file, // locked with flock(2) and marked, so that what a killed run left is
+          // taken over: file systems of this machine
+    none, // neither locked nor marked, and never taken over: file systems of
+          // other machines, whose locks can be lost while the camera writes
 };
 
-// Returns how claims are locked in baseDirectory, from its file system's type
-// and, on a share, from its mount options.
+// Returns how claims are made on a file system of statfs(2) type type, on
+// device.
+ClaimLock claimLockFor(std::uint32_t type, dev_t device);
+
+// Returns how claims are made in baseDirectory, from its file system.
 ClaimLock claimLockOf(const char *baseDirectory);
 
-// Creates the picture file at path if no file of that name exists, locks it
-// as lock says and marks it as this run's claim; returns its descriptor, or
-// -1 with errno set, to EEXIST when the name is taken.
-int claimPicture(const char *path, ClaimLock lock, struct stat &claimed);
+// The claim on the picture file (claim.cpp).
+
+// Creates the picture file at path if no file of that name exists, as this
+// run's claim; where lock is file, locks and marks it and leaves it open at
+// fd for as long as the run lives, elsewhere closes it at once and sets fd
+// to -1. Returns whether the name is claimed; errno is EEXIST when it is
+// taken, whatever the file system said.
+bool claimPicture(const char *path, ClaimLock lock, int &fd, struct stat &claimed);
 
 // Takes over the abandoned claims at the top of the series, from
 // result.number down while they are contiguous: keeps the lowest, and removes

@@ -4,95 +4,13 @@
 #include "capture_internal.hpp"
 
 #include <cerrno>
-#include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/statfs.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace {
-
-// The types that statfs(2) reports for the kernel's NFS and SMB clients.
-constexpr std::uint32_t nfsMagic = 0x6969;
-constexpr std::uint32_t smbMagic = 0xFF534D42;
-constexpr std::uint32_t smb2Magic = 0xFE534D42;
-
-// The byte that a claim's lock covers on a share, far past the end of any
-// picture: SMB servers refuse every other writer the bytes of a lock.
-constexpr off_t claimByte = off_t{1} << 62;
-
-// Returns whether the comma-separated options hold option as a whole word.
-bool hasOption(const char *options, const char *option)
-{
-    const std::size_t length = std::strlen(option);
-    for (const char *p = options; p != nullptr; p = std::strchr(p, ',')) {
-        p += *p == ',' ? 1 : 0;
-        if (std::strncmp(p, option, length) == 0 && (p[length] == ',' || p[length] == '\0')) {
-            return true;
-        }
-    }
-    return false;
-}
-
-// Returns whether the share on device dev keeps its locks on this machine, as
-// it does when mounted with nobrl (SMB) or nolock or local_lock=posix or all
-// (NFS), and also when its mount options cannot be read.
-bool locksStayHere(dev_t dev)
-{
-    std::FILE *mounts = std::fopen("/proc/self/mountinfo", "re");
-    if (mounts == nullptr) {
-        return true;
-    }
-    // The device is the third field of a line: "36 35 0:52 / /mnt rw ...".
-    char device[32];
-    std::snprintf(device, sizeof device, " %u:%u ", major(dev), minor(dev));
-    bool here = true;
-    bool whole = true;
-    char line[4096];
-    while (std::fgets(line, sizeof line, mounts) != nullptr) {
-        const bool starts = whole;
-        whole = std::strchr(line, '\n') != nullptr;
-        const char *third = std::strchr(line, ' ');
-        third = third != nullptr ? std::strchr(third + 1, ' ') : nullptr;
-        if (!starts || third == nullptr || std::strncmp(third, device, std::strlen(device)) != 0) {
-            continue;
-        }
-        // The file system's own options are the last field; a line too long
-        // for the buffer leaves the answer at yes.
-        line[std::strcspn(line, "\n")] = '\0';
-        const char *options = std::strrchr(line, ' ');
-        if (whole && options != nullptr) {
-            here = hasOption(options + 1, "nobrl") || hasOption(options + 1, "nolock") ||
-                   hasOption(options + 1, "local_lock=posix") ||
-                   hasOption(options + 1, "local_lock=all");
-        }
-        break;
-    }
-    std::fclose(mounts);
-    return here;
-}
-
-// Locks the claim open at fd as lock says: the whole file exclusively, or
-// the claim's byte with type, F_RDLCK for the run that made the claim and
-// F_WRLCK for a take-over; returns whether it holds the lock.
-bool lockClaim(int fd, ClaimLock lock, short type)
-{
-    if (lock == ClaimLock::file) {
-        return flock(fd, LOCK_EX | LOCK_NB) == 0;
-    }
-    // Open file description locks, which the shell and the camera inherit
-    // with the descriptor, as they inherit flock(2) locks.
-    struct flock range {};
-    range.l_type = type;
-    range.l_whence = SEEK_SET;
-    range.l_start = claimByte;
-    range.l_len = 1;
-    return fcntl(fd, F_OFD_SETLK, &range) == 0;
-}
 
 // Returns whether a and b describe the same file; never when b is unknown.
 bool isSameFile(const struct stat &a, const struct stat &b)
@@ -121,19 +39,17 @@ int lockAbandonedClaim(const char *path, ClaimLock lock, struct stat &claimed)
     if (lock == ClaimLock::none || lstat(path, &st) != 0 || !isMarkedClaim(st)) {
         return -1;
     }
-    // Read-only on a local drive: flock(2) needs no write access, and a file
-    // opened for writing looks changed to the watchers of the directory when
-    // it is closed. On a share, only a write lock keeps out the claim's read
-    // lock, and a write lock needs a descriptor open for writing.
-    const int fd =
-        open(path, (lock == ClaimLock::file ? O_RDONLY : O_RDWR) | O_NOFOLLOW | O_NONBLOCK);
+    // Read-only: flock(2) needs no write access, and a file opened for
+    // writing looks changed to the watchers of the directory when it is
+    // closed.
+    const int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) {
         return -1;
     }
     // Checked again under the lock: the claim's run may have written its
     // picture meanwhile, or the name may have been removed and made anew.
     struct stat held {};
-    if (!lockClaim(fd, lock, F_WRLCK) || fstat(fd, &held) != 0 || !isMarkedClaim(held) ||
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0 || fstat(fd, &held) != 0 || !isMarkedClaim(held) ||
         lstat(path, &st) != 0 || !isSameFile(st, held)) {
         close(fd);
         return -1;
@@ -153,47 +69,35 @@ void releasePicture(const char *path, const struct stat &claimed)
     }
 }
 
-ClaimLock claimLockOf(const char *baseDirectory)
-{
-    struct statfs fs {};
-    if (statfs(baseDirectory, &fs) != 0) {
-        // No claim can be made there either.
-        return ClaimLock::file;
-    }
-    const auto type = static_cast<std::uint32_t>(fs.f_type);
-    if (type != nfsMagic && type != smbMagic && type != smb2Magic) {
-        return ClaimLock::file;
-    }
-    // Where locks stay here, another board would see the mark but not the
-    // lock, and take over a claim whose camera is still writing.
-    struct stat st {};
-    return stat(baseDirectory, &st) == 0 && !locksStayHere(st.st_dev) ? ClaimLock::range
-                                                                      : ClaimLock::none;
-}
-
-int claimPicture(const char *path, ClaimLock lock, struct stat &claimed)
+bool claimPicture(const char *path, ClaimLock lock, int &fd, struct stat &claimed)
 {
     // Mode 0666, so that the umask applies as it would to the camera's own.
-    // Read-only, because the camera writes the picture by its name: watchers
-    // of the directory see no empty file closed after writing, and SMB
-    // clients send the locks of a file that they may cache for writing to
-    // the server only when another client opens it. No close-on-exec: the
-    // shell and the camera inherit the descriptor, so that the lock lasts
-    // until the last process of the run has ended.
-    const int fd = open(path, O_RDONLY | O_CREAT | O_EXCL, 0666);
+    // Read-only where the claim is locked, because the camera writes the
+    // picture by its name: watchers of the directory see no empty file closed
+    // after writing. No close-on-exec there: the shell and the camera inherit
+    // the descriptor, so that the lock lasts until the last process of the
+    // run has ended. Where nothing is locked, the file is created for
+    // writing and closed at once, since rclone refuses a file created for
+    // reading and lets only one writer at a time open it.
+    fd = lock == ClaimLock::file ? open(path, O_RDONLY | O_CREAT | O_EXCL, 0666)
+                                 : open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) {
-        return -1;
+        // SFTP, behind sshfs, has no word of its own for a name that exists.
+        const int error = errno;
+        struct stat st {};
+        errno = error == EEXIST || lstat(path, &st) == 0 ? EEXIST : error;
+        return false;
     }
     if (fstat(fd, &claimed) != 0) {
         // Without its identity the file is never removed: see releasePicture.
         claimed = {};
     }
     if (lock == ClaimLock::none) {
-        return fd;
+        close(fd);
+        fd = -1;
+        return true;
     }
-    // A read lock on a share, which a read-only descriptor can hold, and
-    // which keeps out only the write lock of a take-over.
-    if (lockClaim(fd, lock, F_RDLCK)) {
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
         // Only a locked claim is marked, since the mark lets other runs take
         // the file over once nobody holds its lock. Where the mark cannot be
         // set, the file is never taken over: a killed run leaves it behind.
@@ -201,18 +105,18 @@ int claimPicture(const char *path, ClaimLock lock, struct stat &claimed)
         // exfat-fuse change neither when one of them is left out.
         const timespec times[2] = {{0, UTIME_NOW}, {claimMark, 0}};
         futimens(fd, times);
-    } else if (errno == EWOULDBLOCK || errno == EACCES) {
+    } else if (errno == EWOULDBLOCK) {
         // Another run's take-over check holds the new file for a moment. It
         // lets go on finding no mark, and would leave the file to count as a
-        // picture for good, so the run that made it removes it. SMB and some
-        // NFS servers say EACCES for a lock held elsewhere.
+        // picture for good, so the run that made it removes it.
         releasePicture(path, claimed);
         close(fd);
+        fd = -1;
         errno = EEXIST;
-        return -1;
+        return false;
     }
     // Any other failure leaves the claim unlocked and so unmarked.
-    return fd;
+    return true;
 }
 
 int reclaimTop(const char *baseDirectory, ClaimLock lock, CaptureResult &result,
