@@ -1,0 +1,89 @@
+// picseries on a Debian 13 arm64 board under qemu, as it is deployed: the
+// manual page's service and timer, a camera that hangs, a power cut and a
+// share that did not mount, judged from the boards' consoles and SD cards
+// once they powered off. The rig runs the boards first; see board/rig.
+#include "support/end_to_end.hpp"
+
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+namespace {
+
+const fs::path out(boardDirectory);
+
+std::string contents(const fs::path &path)
+{
+    std::ifstream in(path);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// What boot's driver last said on key ("board: KEY: TEXT"), or, for key "",
+// the expression when a line of the console (the journal's too) matches it.
+std::string said(const std::string &boot, const std::string &key, const std::string &expression)
+{
+    std::istringstream console(contents(out / (boot + "-console.log")));
+    std::string found = "(nothing)";
+    for (std::string line; std::getline(console, line);) {
+        line = line.substr(0, line.find('\r'));
+        if (key.empty() ? std::regex_search(line, std::regex(expression))
+                        : line.rfind("board: " + key + ": ", 0) == 0) {
+            found = key.empty() ? expression : line.substr(key.size() + 9);
+        }
+    }
+    return found;
+}
+
+struct Line {
+    const char *boot, *key, *expression;
+};
+
+class Board : public ::testing::TestWithParam<Line> {};
+
+TEST_P(Board, Says)
+{
+    const Line &l = GetParam();
+    const std::string text = said(l.boot, l.key, l.expression);
+    EXPECT_TRUE(std::regex_match(text, std::regex(l.expression))) << l.boot << ": " << text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Board,
+    ::testing::Values(Line{"timer", "verify", "exit 0, 0 lines"},
+                      Line{"timer", "timer results", "done done done( done)*"},
+                      Line{"timer", "hanging run", "failed"},
+                      Line{"timer", "", "picseries.service: Failed with result 'timeout'."},
+                      Line{"timer", "processes left after the timeout", "0"},
+                      Line{"timer", "run after it", "done"},
+                      Line{"after-cut", "results", "done( done)*"},
+                      Line{"share", "results", "dependency dependency( dependency)*"},
+                      Line{"share", "", "Dependency failed for picseries.service"},
+                      Line{"share", "", "srv-photos.mount: Mount process exited"},
+                      Line{"share", "", "Network is unreachable"},
+                      Line{"share", "folder inside the share", "exit 73"}));
+
+// Every run that exited 0 (the timer's, the one that took over the hanging
+// run's claim, the one the power cut followed, those after the cut) left a
+// whole picture of the service's user, no number skipped, on a card that fsck
+// finds clean; the share's mount point on the card got nothing.
+TEST(Board, PicturesOnTheCards)
+{
+    EXPECT_EQ(contents(out / "fsck.status"), "0\n");
+    std::istringstream runs(said("timer", "timer results", "") + " done done " +
+                            said("after-cut", "results", ""));
+    std::set<std::string> names;
+    std::string owners;
+    for (std::string run; runs >> run && run == "done";) {
+        const std::string name = "Pic_" + std::to_string(names.size() + 1) + ".jpg";
+        names.insert(name);
+        owners += name + " camera\n";
+        const Decoded picture = decodeJpeg(out / "photos" / name);
+        EXPECT_TRUE(picture.ok && picture.width == 1024 && picture.height == 768) << name;
+    }
+    EXPECT_EQ(treeOf(out / "photos"), names);
+    EXPECT_EQ(contents(out / "photos.owners"), owners);
+    EXPECT_TRUE(fs::is_directory(out / "share-photos"));
+    EXPECT_EQ(treeOf(out / "share-photos"), std::set<std::string>{});
+}
+
+} // namespace
