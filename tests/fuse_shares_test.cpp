@@ -4,10 +4,6 @@
 // done. The rig runs every case first; see fuse-shares/cases.
 #include "support/end_to_end.hpp"
 
-#include <fstream>
-#include <iterator>
-#include <sstream>
-
 namespace {
 
 using Names = std::multiset<std::string>;
@@ -33,11 +29,8 @@ TEST_P(FuseShare, KeepsTheSeriesWhole)
     const fs::path out(fuseSharesDirectory);
     Names statuses;
     Names written;
-    std::ifstream said(out / "cases.out");
-    for (std::string line; std::getline(said, line);) {
-        std::istringstream words(line);
-        const std::vector<std::string> w{std::istream_iterator<std::string>(words), {}};
-        if (w.size() >= 4 && w[1] == c.fs && w[2] == c.what) {
+    for (const auto &w : casesSaid(out, c.fs, c.what)) {
+        if (w.size() >= 4) {
             (w[0] == "run" ? statuses : written).insert(w.back());
         }
     }

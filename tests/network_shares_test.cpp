@@ -4,27 +4,22 @@
 // first; see network-shares/cases.
 #include "support/end_to_end.hpp"
 
-#include <fstream>
-#include <iterator>
 #include <map>
-#include <sstream>
 #include <tuple>
+#include <utility>
 
 namespace {
 
-// The words of the lines that the guest's cases printed for mount and what.
+// The words of the lines that the guest's cases printed for kind, mount and
+// what.
 std::vector<std::vector<std::string>> guestSaid(const std::string &kind, const std::string &mount,
                                                 const std::string &what)
 {
     std::vector<std::vector<std::string>> said;
-    std::ifstream out(fs::path(networkSharesDirectory) / "cases.out");
-    for (std::string line; std::getline(out, line);) {
-        std::istringstream words(line);
-        std::vector<std::string> w{std::istream_iterator<std::string>(words), {}};
+    for (auto &w : casesSaid(networkSharesDirectory, mount, what)) {
         // A fault case's pictures carry the number of the run that wrote them.
-        if (w.size() >= (kind == "wrote" ? 4U : 5U) && w[0] == kind && w[1] == mount &&
-            w[2] == what) {
-            said.push_back(w);
+        if (w.size() >= (kind == "wrote" ? 4U : 5U) && w[0] == kind) {
+            said.push_back(std::move(w));
         }
     }
     return said;

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <fstream>
+#include <iterator>
+#include <sstream>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -20,6 +22,21 @@ std::set<std::string> treeOf(const fs::path &dir)
         names.insert(fs::relative(entry.path(), dir).string());
     }
     return names;
+}
+
+std::vector<std::vector<std::string>> casesSaid(const fs::path &dir, const std::string &mount,
+                                                const std::string &what)
+{
+    std::vector<std::vector<std::string>> said;
+    std::ifstream out(dir / "cases.out");
+    for (std::string line; std::getline(out, line);) {
+        std::istringstream words(line);
+        std::vector<std::string> w{std::istream_iterator<std::string>(words), {}};
+        if (w.size() >= 3 && w[1] == mount && w[2] == what) {
+            said.push_back(std::move(w));
+        }
+    }
+    return said;
 }
 
 bool noneLocked(const fs::path &dir)

@@ -23,6 +23,11 @@ bool endsWith(const std::string &text, const std::string &end);
 // The names in dir and below it, relative to dir.
 std::set<std::string> treeOf(const fs::path &dir);
 
+// The words of each line of a rig's cases.out in dir whose second and third
+// words are mount and what: "run MOUNT CASE ..." and "wrote MOUNT CASE ...".
+std::vector<std::vector<std::string>> casesSaid(const fs::path &dir, const std::string &mount,
+                                                const std::string &what);
+
 // Returns whether no process holds a lock on any file in dir.
 bool noneLocked(const fs::path &dir);
 
