@@ -9,6 +9,21 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace {
+
+// Makes the outcome a stop where a signal stopped the run, whatever else
+// became of the capture, and returns it.
+CaptureResult &unlessStopped(CaptureResult &result)
+{
+    if (const int signal = stopSignal(); signal != 0) {
+        result.status = CaptureStatus::stopped;
+        result.detail = signal;
+    }
+    return result;
+}
+
+} // namespace
+
 CaptureResult captureImage(const char *baseDirectory)
 {
     CaptureResult result{};
@@ -21,37 +36,40 @@ CaptureResult captureImage(const char *baseDirectory)
     struct stat claimed {};
     const ClaimLock lock = claimLockOf(baseDirectory);
     result.number = findHighestPictureNumber(baseDirectory);
+    // Until the scan, a stop leaves nothing to clean up; from here on it
+    // leaves what a failed capture leaves.
+    catchStops();
     int claim = reclaimTop(baseDirectory, lock, result, command, claimed);
     // The scan can miss pictures, and other runs can claim numbers meanwhile:
     // a name that turns out to be taken moves the capture on to the next.
     for (bool made = claim >= 0; !made;) {
         if (result.number == INT_MAX) {
             result.status = CaptureStatus::seriesFull;
-            return result;
+            return unlessStopped(result);
         }
         ++result.number;
         if (!formatPicturePath(result.path, baseDirectory, result.number)) {
             result.status = CaptureStatus::pathTooLong;
-            return result;
+            return unlessStopped(result);
         }
         if (!formatCameraCommand(command, result.camera, result.path)) {
             result.status = CaptureStatus::commandTooLong;
-            return result;
+            return unlessStopped(result);
         }
         made = claimPicture(result.path, lock, claim, claimed);
         if (!made && errno != EEXIST) {
             result.status = CaptureStatus::cannotCreate;
             result.detail = errno;
-            return result;
+            return unlessStopped(result);
         }
     }
-    // The camera is run through the shell by design, with the path escaped.
-    judgeCamera(std::system(command), result); // NOLINT(cert-env33-c)
+    judgeCamera(runCamera(command), result);
     int picture = -1;
     struct stat st {};
-    if (result.status == CaptureStatus::taken) {
-        // Exit 0 says little: the camera program exits 0 on a full disk too,
-        // having written only the front of the picture.
+    // Exit 0 says little: the camera program exits 0 on a full disk too,
+    // having written only the front of the picture. A stopped camera may
+    // have written its picture whole, which is then kept and flushed.
+    if (result.status == CaptureStatus::taken || stopSignal() != 0) {
         result.status = checkPicture(result.path, picture, st);
     }
     if (result.status != CaptureStatus::taken) {
@@ -66,5 +84,5 @@ CaptureResult captureImage(const char *baseDirectory)
     if (claim >= 0) {
         close(claim);
     }
-    return result;
+    return unlessStopped(result);
 }

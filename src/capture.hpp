@@ -29,6 +29,7 @@ enum class CaptureStatus {
     noPicture,      // the camera exited 0 but left no picture
     cutOff,         // the camera exited 0 but left a picture without its end
     cannotSync,     // the picture is there but not known to be on disk; detail is errno
+    stopped,        // a signal stopped the run, which cleaned up; detail is the signal
 };
 
 struct CaptureResult {
@@ -59,5 +60,8 @@ bool formatPicturePath(char (&path)[textCapacity], const char *baseDirectory, in
 // locks can be lost while a camera writes, a killed run's claim stays and
 // counts as a picture. A failed capture removes its claim while it is still
 // empty; a picture taken is flushed to the disk, with the directory entry
-// that names it, before the capture counts as taken.
+// that names it, before the capture counts as taken. A stop by SIGHUP,
+// SIGINT, SIGQUIT or SIGTERM is passed on to the camera and ends the capture
+// as a failed one, a whole picture flushed, with status stopped; the camera
+// is killed along with the process that runs this.
 CaptureResult captureImage(const char *baseDirectory);

@@ -36,8 +36,8 @@ const char *findCameraProgram(const char *searchPath);
 bool formatCameraCommand(char (&command)[textCapacity], const char *camera,
                          const char *picturePath);
 
-// Turns the status that system() gave for the camera command into the
-// outcome of the capture.
+// Turns the wait status of the camera command, or -1 with errno where it
+// could not be run, into the outcome of the capture.
 void judgeCamera(int status, CaptureResult &result);
 
 // Looks at what the camera left at path, reading its first two bytes and its
@@ -46,6 +46,21 @@ void judgeCamera(int status, CaptureResult &result);
 // something else, noPicture for nothing or no regular file. For a whole
 // picture, fd is left open on it and st describes it.
 CaptureStatus checkPicture(const char *path, int &fd, struct stat &st);
+
+// Stops from outside (stops.cpp).
+
+// Catches SIGHUP, SIGINT, SIGQUIT and SIGTERM, except those ignored since the
+// start, so that a stop lets the run end its camera and clean up first.
+void catchStops();
+
+// Returns the signal that stopped the run once catchStops was called, or 0.
+int stopSignal();
+
+// Runs command through /bin/sh, with the shell made to exec the camera, and
+// waits for it; passes a stop on to the camera, and has the camera killed
+// when this process dies. Returns its wait status, or -1 with errno where it
+// could not be run, EINTR where a stop came first.
+int runCamera(const char *command);
 
 // How claims are made on the file system that holds the series
 // (claim_lock.cpp).

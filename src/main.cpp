@@ -2,6 +2,7 @@
 #include "capture.hpp"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <sysexits.h>
@@ -62,6 +63,9 @@ int reportCapture(const CaptureResult &result, const char *baseDirectory)
         std::fprintf(stderr, "picseries: cannot sync %s: %s\n", result.path,
                      std::strerror(result.detail));
         return EX_IOERR;
+    case CaptureStatus::stopped:
+        // What a shell would say, where the signal did not end the process.
+        return 128 + result.detail;
     }
     return EX_SOFTWARE;
 }
@@ -81,5 +85,12 @@ int main(int argc, char *argv[])
         std::puts("Unknown command. Use 'image'.");
         return 1;
     }
-    return reportCapture(captureImage(baseDirectory), baseDirectory);
+    const CaptureResult result = captureImage(baseDirectory);
+    if (result.status == CaptureStatus::stopped) {
+        // Ended by the signal itself, so that a shell sees 128 + n and a loop
+        // of it ends on Ctrl-C, timeout(1) says 124 and systemd a timeout.
+        std::signal(result.detail, SIG_DFL);
+        std::raise(result.detail);
+    }
+    return reportCapture(result, baseDirectory);
 }

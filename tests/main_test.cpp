@@ -505,8 +505,8 @@ TEST_F(Picseries, KilledRunsLeaveTheSeriesWhole)
         {"TERM to the group", 1, SIGTERM, true, 1, "1"},
         {"KILL to the group", 1, SIGKILL, true, 1, "1"},
         {"three killed at once", 3, SIGKILL, true, 4, "1 2 3 4"},
-        // Its camera lives on and writes Pic_1.jpg, which no run takes meanwhile.
-        {"picseries killed alone", 1, SIGKILL, false, 1, "1 2"},
+        // Its camera is killed along with it, and the next run takes the claim over.
+        {"picseries killed alone", 1, SIGKILL, false, 1, "1"},
     };
     const fs::path photos = work.path() / "photos";
     for (const Kill &c : cases) {
@@ -529,8 +529,8 @@ TEST_F(Picseries, KilledRunsLeaveTheSeriesWhole)
         for (const Started &s : started) {
             EXPECT_EQ(finishProgram(s).signal, c.signal);
         }
-        // The shells and cameras of a killed group end a moment after picseries.
-        ASSERT_TRUE(!c.wholeGroup || waitFor([&] { return noneLocked(photos); }));
+        // The cameras of killed runs end a moment after picseries.
+        ASSERT_TRUE(waitFor([&] { return noneLocked(photos); }));
         for (int i = 0; i < c.runsAfter; ++i) {
             const Outcome outcome = run({"photos", "image"});
             EXPECT_EQ(outcome.exitStatus, 0) << outcome.err;
