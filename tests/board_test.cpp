@@ -54,6 +54,7 @@ INSTANTIATE_TEST_SUITE_P(
                       Line{"timer", "^board: hanging run: failed$"},
                       Line{"timer", "picseries.service: Failed with result 'timeout'."},
                       Line{"timer", "^board: processes left after the timeout: 0$"},
+                      Line{"timer", "^board: empty files left after the timeout: 0$"},
                       Line{"timer", "^board: run exited 0$"},
                       Line{"after-cut", "^board: results: done( done)*$"},
                       Line{"share", "^board: results: dependency dependency( dependency)*$"},
@@ -62,8 +63,8 @@ INSTANTIATE_TEST_SUITE_P(
                       Line{"share", "Network is unreachable"},
                       Line{"share", "^board: folder inside the share: exit 73$"}));
 
-// Every run that exited 0 (the timer's, the one that took over the hanging
-// run's claim and that the power cut followed, those after the cut) left a
+// Every run that exited 0 (the timer's, the one after the hanging run, which
+// gave its number back, and that the power cut followed, those after the cut) left a
 // whole picture of the service's user, no number skipped, on a card that fsck
 // finds clean; the share's mount point on the card got nothing.
 TEST(Board, PicturesOnTheCards)
