@@ -11,10 +11,11 @@
 
 namespace {
 
-// Makes the outcome a stop where a signal stopped the run, whatever else
-// became of the capture, and returns it.
+// Ends the capture's catching of stops and makes the outcome a stop where a
+// signal stopped the run, whatever else became of the capture; returns it.
 CaptureResult &unlessStopped(CaptureResult &result)
 {
+    uncatchStops();
     if (const int signal = stopSignal(); signal != 0) {
         result.status = CaptureStatus::stopped;
         result.detail = signal;

@@ -53,7 +53,11 @@ CaptureStatus checkPicture(const char *path, int &fd, struct stat &st);
 // start, so that a stop lets the run end its camera and clean up first.
 void catchStops();
 
-// Returns the signal that stopped the run once catchStops was called, or 0.
+// Gives the signals that catchStops caught their default action again, so
+// that a stop from now on ends the process at once.
+void uncatchStops();
+
+// Returns the signal that stopped the run while catchStops held, or 0.
 int stopSignal();
 
 // Runs command through /bin/sh, with the shell made to exec the camera, and

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <iterator>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,6 +17,8 @@ namespace {
 constexpr int stopSignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
 
 volatile std::sig_atomic_t stoppedBy = 0;
+// Which of stopSignals catchStops caught, to give back their default.
+bool caught[std::size(stopSignals)];
 // The camera's process, while it runs; pid_t fits, as both are int on Linux.
 volatile std::sig_atomic_t cameraProcess = 0;
 
@@ -49,12 +52,21 @@ void catchStops()
     action.sa_handler = noteStop;
     action.sa_mask = stopSet();
     action.sa_flags = SA_RESTART;
-    for (const int signal : stopSignals) {
+    for (std::size_t i = 0; i < std::size(stopSignals); ++i) {
         struct sigaction old {};
         // A background job of a non-interactive shell starts with SIGINT and
         // SIGQUIT ignored, and must not end on the terminal's Ctrl-C.
-        if (sigaction(signal, nullptr, &old) == 0 && old.sa_handler != SIG_IGN) {
-            sigaction(signal, &action, nullptr);
+        caught[i] = sigaction(stopSignals[i], nullptr, &old) == 0 && old.sa_handler != SIG_IGN &&
+                    sigaction(stopSignals[i], &action, nullptr) == 0;
+    }
+}
+
+void uncatchStops()
+{
+    for (std::size_t i = 0; i < std::size(stopSignals); ++i) {
+        if (caught[i]) {
+            std::signal(stopSignals[i], SIG_DFL);
+            caught[i] = false;
         }
     }
 }
