@@ -23,7 +23,7 @@ bool caught[std::size(stopSignals)];
 volatile std::sig_atomic_t cameraProcess = 0;
 
 // Notes the stop and passes it on to the camera, which may not have had it:
-// kill(1) and coreutils' timeout signal picseries alone.
+// kill(1), busybox's timeout and Python's subprocess signal picseries alone.
 extern "C" void noteStop(int signal)
 {
     const int saved = errno;
@@ -99,12 +99,7 @@ int runCamera(const char *command)
     const pid_t parent = getpid();
     const pid_t child = fork();
     if (child == 0) {
-        for (const int signal : stopSignals) {
-            struct sigaction old {};
-            if (sigaction(signal, nullptr, &old) == 0 && old.sa_handler != SIG_IGN) {
-                std::signal(signal, SIG_DFL);
-            }
-        }
+        uncatchStops();
         sigprocmask(SIG_SETMASK, &saved, nullptr);
         // Killed along with picseries, even by SIGKILL; and at once where
         // picseries died before the signal was set.
