@@ -1,7 +1,8 @@
 // Captures under a C library that the test steers. Scans that miss pictures:
 // the listing is made to report every entry's type as unknown, or to end
 // before it has shown any entry, as some file systems and read errors do; no
-// picture may be overwritten then. Flushes that fail: a picture counts as
+// picture may be overwritten then. A listing that comes one entry a read, as
+// a share may hand it over, is read to its end. Flushes that fail: a picture counts as
 // taken only once it and its directory are on the disk. Locks that race
 // with other runs: no empty file may be left to count as a picture.
 #include "capture.hpp"
@@ -31,7 +32,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-enum class Listing { asItIs, typesUnknown, endsAtOnce };
+enum class Listing { asItIs, typesUnknown, endsAtOnce, oneEntryARead };
 
 Listing listing = Listing::asItIs;
 
@@ -62,20 +63,23 @@ fs::path pathOf(int fd)
 
 } // namespace
 
-// Stands in for the C library's readdir within this test program, so that
+// Stands in for the C library's getdents64 within this test program, so that
 // the scan sees the listing that the test chooses.
-extern "C" dirent *readdir(DIR *dir)
+extern "C" ssize_t getdents64(int fd, void *buffer, size_t length) noexcept
 {
-    using Readdir = dirent *(*)(DIR *);
-    static const auto next = reinterpret_cast<Readdir>(dlsym(RTLD_NEXT, "readdir"));
+    using Getdents64 = ssize_t (*)(int, void *, size_t);
+    static const auto next = reinterpret_cast<Getdents64>(dlsym(RTLD_NEXT, "getdents64"));
     if (listing == Listing::endsAtOnce) {
-        return nullptr;
+        return 0;
     }
-    dirent *entry = next(dir);
-    if (entry != nullptr && listing == Listing::typesUnknown) {
+    // 40 bytes hold one entry of a name up to 20 bytes, and never two.
+    const ssize_t read = next(fd, buffer, listing == Listing::oneEntryARead ? 40 : length);
+    for (ssize_t at = 0; listing == Listing::typesUnknown && at < read;) {
+        auto *entry = reinterpret_cast<dirent64 *>(static_cast<char *>(buffer) + at);
         entry->d_type = DT_UNKNOWN;
+        at += entry->d_reclen;
     }
-    return entry;
+    return read;
 }
 
 // Stands in for the C library's fsync likewise, to see what it flushes and to
@@ -151,6 +155,11 @@ TEST_F(Interposed, BlindScansOverwriteNoPicture)
         {"types unknown",
          Listing::typesUnknown,
          {"f Pic_1.jpg", "f Pic_2.jpg", "f Pic_3.jpg", "f target", "d Pic_30.jpg", "l Pic_40.jpg"},
+         3,
+         "Pic_4.jpg"},
+        {"one entry a read",
+         Listing::oneEntryARead,
+         {"f Pic_1.jpg", "f Pic_3.jpg", "f Pic_2.jpg", "f target", "d Pic_30.jpg"},
          3,
          "Pic_4.jpg"},
         {"listing ends at once",
