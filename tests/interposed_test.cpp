@@ -2,9 +2,9 @@
 // the listing is made to report every entry's type as unknown, or to end
 // before it has shown any entry, as some file systems and read errors do; no
 // picture may be overwritten then. A listing that comes one entry a read, as
-// a share may hand it over, is read to its end. Flushes that fail: a picture counts as
-// taken only once it and its directory are on the disk. Locks that race
-// with other runs: no empty file may be left to count as a picture.
+// a share may hand it over, is read to its end. Flushes that fail: a picture
+// counts as taken only once it and its directory are on the disk. Locks that
+// race with other runs: no empty file may be left to count as a picture.
 #include "capture.hpp"
 #include "capture_internal.hpp"
 
