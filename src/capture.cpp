@@ -11,21 +11,9 @@
 
 namespace {
 
-// Ends the capture's catching of stops and makes the outcome a stop where a
-// signal stopped the run, whatever else became of the capture; returns it.
-CaptureResult &unlessStopped(CaptureResult &result)
-{
-    uncatchStops();
-    if (const int signal = stopSignal(); signal != 0) {
-        result.status = CaptureStatus::stopped;
-        result.detail = signal;
-    }
-    return result;
-}
-
-} // namespace
-
-CaptureResult captureImage(const char *baseDirectory)
+// Takes the next picture of the series in baseDirectory, catching stops from
+// the scan on; returns the outcome as it would be without a stop.
+CaptureResult takePicture(const char *baseDirectory)
 {
     CaptureResult result{};
     result.camera = findCameraProgram(std::getenv("PATH"));
@@ -46,22 +34,22 @@ CaptureResult captureImage(const char *baseDirectory)
     for (bool made = claim >= 0; !made;) {
         if (result.number == INT_MAX) {
             result.status = CaptureStatus::seriesFull;
-            return unlessStopped(result);
+            return result;
         }
         ++result.number;
         if (!formatPicturePath(result.path, baseDirectory, result.number)) {
             result.status = CaptureStatus::pathTooLong;
-            return unlessStopped(result);
+            return result;
         }
         if (!formatCameraCommand(command, result.camera, result.path)) {
             result.status = CaptureStatus::commandTooLong;
-            return unlessStopped(result);
+            return result;
         }
         made = claimPicture(result.path, lock, claim, claimed);
         if (!made && errno != EEXIST) {
             result.status = CaptureStatus::cannotCreate;
             result.detail = errno;
-            return unlessStopped(result);
+            return result;
         }
     }
     judgeCamera(runCamera(command), result);
@@ -85,5 +73,20 @@ CaptureResult captureImage(const char *baseDirectory)
     if (claim >= 0) {
         close(claim);
     }
-    return unlessStopped(result);
+    return result;
+}
+
+} // namespace
+
+CaptureResult captureImage(const char *baseDirectory)
+{
+    CaptureResult result = takePicture(baseDirectory);
+    // Whatever else became of the capture, a stop made it a stop; from here
+    // on a stop ends the process at once.
+    uncatchStops();
+    if (const int signal = stopSignal(); signal != 0) {
+        result.status = CaptureStatus::stopped;
+        result.detail = signal;
+    }
+    return result;
 }
