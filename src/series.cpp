@@ -70,7 +70,7 @@ int findHighestPictureNumber(const char *baseDirectory)
     if (dirFd < 0) {
         return 0;
     }
-    alignas(dirent64) char buffer[32 * 1024];
+    alignas(dirent64) char buffer[listingBufferSize];
     int highest = 0;
     ssize_t length = 0;
     // A read that fails ends the scan as the listing's end does: the claim
