@@ -64,9 +64,9 @@ INSTANTIATE_TEST_SUITE_P(
                       Line{"share", "^board: folder inside the share: exit 73$"}));
 
 // Every run that exited 0 (the timer's, the one after the hanging run, which
-// gave its number back, and that the power cut followed, those after the cut) left a
-// whole picture of the service's user, no number skipped, on a card that fsck
-// finds clean; the share's mount point on the card got nothing.
+// gave its number back, and that the power cut followed, those after the cut)
+// left a whole picture of the service's user, no number skipped, on a card
+// that fsck finds clean; the share's mount point on the card got nothing.
 TEST(Board, PicturesOnTheCards)
 {
     EXPECT_EQ(contents(out / "fsck.status"), "0\n");
