@@ -19,7 +19,7 @@ inline constexpr std::time_t claimMark = 946684800;
 
 // The bytes of the listing that the scan reads at a time: what glibc gives
 // readdir on a local disk, where on NFS it would take 1 MiB.
-inline constexpr std::size_t listingBufferSize = 32 * 1024;
+inline constexpr std::size_t listingBufferSize = std::size_t{32} * 1024;
 
 // Reads the number from a file name as the pattern "Pic_%d.jpg" would: the
 // prefix, optional white space and sign, then decimal digits; what follows the
