@@ -59,6 +59,29 @@ bool holdsProgram(const char *directory, std::size_t length, const char *program
            S_ISREG(st.st_mode) && mayRun(st);
 }
 
+// Reads the first two bytes and the last two of the file open at fd, with st
+// set to describe it, and judges it as checkPicture does.
+CaptureStatus checkEnds(int fd, struct stat &st)
+{
+    if (fstat(fd, &st) != 0) {
+        return CaptureStatus::cannotCheck;
+    }
+    if (!S_ISREG(st.st_mode) || st.st_size == 0) {
+        return CaptureStatus::noPicture;
+    }
+    unsigned char start[2] = {};
+    unsigned char end[2] = {};
+    const ssize_t first = st.st_size >= 4 ? pread(fd, start, 2, 0) : 0;
+    const ssize_t last = first == 2 ? pread(fd, end, 2, st.st_size - 2) : 0;
+    if (first < 0 || last < 0) {
+        return CaptureStatus::cannotCheck;
+    }
+    // Shorter than fstat said, it was cut while it was read.
+    const bool whole =
+        last == 2 && start[0] == 0xFF && start[1] == 0xD8 && end[0] == 0xFF && end[1] == 0xD9;
+    return whole ? CaptureStatus::taken : CaptureStatus::cutOff;
+}
+
 } // namespace
 
 const char *findCameraProgram(const char *searchPath)
@@ -132,26 +155,22 @@ void judgeCamera(int status, CaptureResult &result)
     }
 }
 
-CaptureStatus checkPicture(const char *path, int &fd, struct stat &st)
+CaptureStatus checkPicture(int series, const char *name, int &fd, struct stat &st)
 {
     // By name, because the camera may have put a file of its own in place of
     // the claim.
-    fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    fd = openat(series, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        return CaptureStatus::noPicture;
+        // A link in the picture's place is no picture either.
+        return errno == ENOENT || errno == ELOOP ? CaptureStatus::noPicture
+                                                 : CaptureStatus::cannotCheck;
     }
-    CaptureStatus status = CaptureStatus::noPicture;
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
-        unsigned char start[2] = {};
-        unsigned char end[2] = {};
-        const bool whole = st.st_size >= 4 && pread(fd, start, 2, 0) == 2 &&
-                           pread(fd, end, 2, st.st_size - 2) == 2 && start[0] == 0xFF &&
-                           start[1] == 0xD8 && end[0] == 0xFF && end[1] == 0xD9;
-        status = whole ? CaptureStatus::taken : CaptureStatus::cutOff;
-    }
+    const CaptureStatus status = checkEnds(fd, st);
     if (status != CaptureStatus::taken) {
+        const int error = errno;
         close(fd);
         fd = -1;
+        errno = error;
     }
     return status;
 }

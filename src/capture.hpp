@@ -18,6 +18,7 @@ inline constexpr const char *cameraPrograms[] = {"libcamera-still", "rpicam-stil
 enum class CaptureStatus {
     taken,          // the camera wrote the picture
     noCamera,       // no camera program is on the PATH
+    cannotList,     // the directory's listing cannot be read; detail is errno
     pathTooLong,    // the picture path is longer than the camera takes
     commandTooLong, // the camera command does not fit its buffer
     seriesFull,     // Pic_2147483647.jpg is taken, so no number is left
@@ -28,6 +29,9 @@ enum class CaptureStatus {
     cameraKilled,   // the camera was killed; detail is the signal
     noPicture,      // the camera exited 0 but left no picture
     cutOff,         // the camera exited 0 but left a picture without its end
+    cannotCheck,    // what the camera left cannot be read; detail is errno
+    moved,          // the base directory names another directory than the
+                    // one the run claimed its picture in
     cannotSync,     // the picture is there but not known to be on disk; detail is errno
     stopped,        // a signal stopped the run, which cleaned up; detail is the signal
 };
@@ -41,8 +45,9 @@ struct CaptureResult {
 };
 
 // Scans baseDirectory for regular files named as pictures and returns the
-// highest picture number, or 0 when there is none or the directory cannot be
-// listed.
+// highest picture number: 0 when there is none, or when the directory is
+// missing or may be written but not read; -1 with errno when it cannot be
+// opened or its listing cannot be read.
 int findHighestPictureNumber(const char *baseDirectory);
 
 // Forms "<baseDirectory>/Pic_<number>.jpg" in path; returns false when it

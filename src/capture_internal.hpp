@@ -21,11 +21,45 @@ inline constexpr std::time_t claimMark = 946684800;
 // readdir on a local disk, where on NFS it would take 1 MiB.
 inline constexpr std::size_t listingBufferSize = std::size_t{32} * 1024;
 
+// How far below the highest number a take-over may reach: the claims that
+// killed runs left, one a run, never come near it.
+inline constexpr int takeOverReach = 64;
+
+// What a scan of the series found.
+struct SeriesScan {
+    int highest;       // the highest picture number, or 0 where there is none
+    int takeOverFloor; // a take-over gives out numbers above this only: the
+                       // highest that a name other than Pic_<n>.jpg holds
+                       // (Pic_007.jpg, Pic_8.png), or the reach below highest
+    int error;         // errno where the listing could not be read, or 0
+};
+
 // Reads the number from a file name as the pattern "Pic_%d.jpg" would: the
 // prefix, optional white space and sign, then decimal digits; what follows the
 // digits does not matter. Returns whether the name counts, which it does not
 // when the number lies outside int.
 bool readPictureNumber(const char *name, int &number);
+
+// Opens the directory that holds the pictures of baseDirectory for a run:
+// for listing where it may be read, else as a place only, as a folder that
+// others may write into but not list. Returns the descriptor, with listable
+// set, or -1 with errno.
+int openSeries(const char *baseDirectory, bool &listable);
+
+// Returns whether error, from openSeries, says that the base directory is no
+// directory that picseries may enter (missing, not a directory, not to be
+// searched), rather than that opening it failed.
+bool isNoDirectory(int error);
+
+// Reads the whole listing of the directory open at series and returns what
+// it found.
+SeriesScan scanSeries(int series);
+
+// Returns whether baseDirectory still names the directory open at series.
+bool namesSeries(const char *baseDirectory, int series);
+
+// Returns the picture's name in path, what follows its last slash.
+const char *pictureName(const char *path);
 
 // The camera program (camera.cpp).
 
@@ -45,12 +79,13 @@ bool formatCameraCommand(char (&command)[textCapacity], const char *camera,
 // could not be run, into the outcome of the capture.
 void judgeCamera(int status, CaptureResult &result);
 
-// Looks at what the camera left at path, reading its first two bytes and its
-// last two only; returns taken for a whole JPEG, which starts with the marker
-// FF D8 and ends with the marker FF D9, cutOff for a file that holds
-// something else, noPicture for nothing or no regular file. For a whole
-// picture, fd is left open on it and st describes it.
-CaptureStatus checkPicture(const char *path, int &fd, struct stat &st);
+// Looks at what the camera left under name in the directory open at series,
+// reading its first two bytes and its last two only; returns taken for a
+// whole JPEG, which starts with the marker FF D8 and ends with the marker FF
+// D9, cutOff for a file that holds something else, noPicture for nothing or
+// no regular file, cannotCheck with errno where it cannot be read. For a
+// whole picture, fd is left open on it and st describes it.
+CaptureStatus checkPicture(int series, const char *name, int &fd, struct stat &st);
 
 // Stops from outside (stops.cpp).
 
@@ -84,32 +119,35 @@ enum class ClaimLock {
 // device.
 ClaimLock claimLockFor(std::uint32_t type, dev_t device);
 
-// Returns how claims are made in baseDirectory, from its file system.
-ClaimLock claimLockOf(const char *baseDirectory);
+// Returns how claims are made in the directory open at series, from its file
+// system.
+ClaimLock claimLockOf(int series);
 
-// The claim on the picture file (claim.cpp).
+// The claim on the picture file (claim.cpp). Each works on the directory open
+// at series, the one that the run scanned, whatever its path names meanwhile.
 
-// Creates the picture file at path if no file of that name exists, as this
+// Creates the picture file name if no file of that name exists, as this
 // run's claim; where lock is file, locks and marks it and leaves it open at
 // fd for as long as the run lives, elsewhere closes it at once and sets fd
 // to -1. Returns whether the name is claimed; errno is EEXIST when it is
 // taken, whatever the file system said.
-bool claimPicture(const char *path, ClaimLock lock, int &fd, struct stat &claimed);
+bool claimPicture(int series, const char *name, ClaimLock lock, int &fd, struct stat &claimed);
 
 // Takes over the abandoned claims at the top of the series, from
-// result.number down while they are contiguous: keeps the lowest, and removes
-// the others as their killed runs would have. Returns the descriptor of the
-// claim kept, with result's number and path set to it, or -1 when the top
-// of the series is no abandoned claim, or lock is none.
-int reclaimTop(const char *baseDirectory, ClaimLock lock, CaptureResult &result,
-               char (&command)[textCapacity], struct stat &claimed);
+// result.number down while they are contiguous, above floor, and such that
+// this run's camera may write them: keeps the lowest, and removes the others
+// as their killed runs would have. Returns the descriptor of the claim kept,
+// with result's number and path set to it, or -1 when the top of the series
+// is no such claim, or lock is none.
+int reclaimTop(int series, const char *baseDirectory, int floor, ClaimLock lock,
+               CaptureResult &result, char (&command)[textCapacity], struct stat &claimed);
 
-// Removes the file that this run claimed, as long as it is still the empty
-// file that the run created: for a capture that failed, or a claim it could
-// not lock.
-void releasePicture(const char *path, const struct stat &claimed);
+// Removes the file name that this run claimed, as long as it is still the
+// empty file that the run created: for a capture that failed, or a claim it
+// could not lock.
+void releasePicture(int series, const char *name, const struct stat &claimed);
 
 // Flushes the picture open at fd, which st describes, to the disk, then the
-// directory that names it as path, dating the picture now where it still
-// carries the mark; returns 0, or errno.
-int syncPicture(int fd, const struct stat &st, const char (&path)[textCapacity]);
+// directory open at series that names it, dating the picture now where it
+// still carries the mark; returns 0, or errno.
+int syncPicture(int fd, const struct stat &st, int series);

@@ -31,26 +31,31 @@ bool isMarkedClaim(const struct stat &st)
     return S_ISREG(st.st_mode) && st.st_size == 0 && carriesMark(st);
 }
 
-// Locks the picture file at path if it is a claim that its run abandoned:
-// empty, marked and locked by no process; returns its descriptor, or -1.
-int lockAbandonedClaim(const char *path, ClaimLock lock, struct stat &claimed)
+// Locks the picture file name if it is a claim that its run abandoned: empty,
+// marked, locked by no process, and one that this run's camera may write;
+// returns its descriptor, or -1.
+int lockAbandonedClaim(int series, const char *name, ClaimLock lock, struct stat &claimed)
 {
     struct stat st {};
-    if (lock == ClaimLock::none || lstat(path, &st) != 0 || !isMarkedClaim(st)) {
+    if (lock == ClaimLock::none || fstatat(series, name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !isMarkedClaim(st)) {
         return -1;
     }
     // Read-only: flock(2) needs no write access, and a file opened for
     // writing looks changed to the watchers of the directory when it is
     // closed.
-    const int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK);
+    const int fd = openat(series, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) {
         return -1;
     }
     // Checked again under the lock: the claim's run may have written its
     // picture meanwhile, or the name may have been removed and made anew.
+    // Another user's claim that the camera could not open counts as that
+    // user's file, so that the series goes on above it.
     struct stat held {};
     if (flock(fd, LOCK_EX | LOCK_NB) != 0 || fstat(fd, &held) != 0 || !isMarkedClaim(held) ||
-        lstat(path, &st) != 0 || !isSameFile(st, held)) {
+        fstatat(series, name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !isSameFile(st, held) ||
+        faccessat(series, name, W_OK, AT_EACCESS) != 0) {
         close(fd);
         return -1;
     }
@@ -60,16 +65,16 @@ int lockAbandonedClaim(const char *path, ClaimLock lock, struct stat &claimed)
 
 } // namespace
 
-void releasePicture(const char *path, const struct stat &claimed)
+void releasePicture(int series, const char *name, const struct stat &claimed)
 {
     struct stat st {};
-    if (lstat(path, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0 &&
-        isSameFile(st, claimed)) {
-        unlink(path);
+    if (fstatat(series, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+        st.st_size == 0 && isSameFile(st, claimed)) {
+        unlinkat(series, name, 0);
     }
 }
 
-bool claimPicture(const char *path, ClaimLock lock, int &fd, struct stat &claimed)
+bool claimPicture(int series, const char *name, ClaimLock lock, int &fd, struct stat &claimed)
 {
     // Mode 0666, so that the umask applies as it would to the camera's own.
     // Read-only where the claim is locked, because the camera writes the
@@ -79,13 +84,15 @@ bool claimPicture(const char *path, ClaimLock lock, int &fd, struct stat &claime
     // run has ended. Where nothing is locked, the file is created for
     // writing and closed at once, since rclone refuses a file created for
     // reading and lets only one writer at a time open it.
-    fd = lock == ClaimLock::file ? open(path, O_RDONLY | O_CREAT | O_EXCL, 0666)
-                                 : open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    fd = lock == ClaimLock::file
+             ? openat(series, name, O_RDONLY | O_CREAT | O_EXCL, 0666)
+             : openat(series, name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) {
         // SFTP, behind sshfs, has no word of its own for a name that exists.
         const int error = errno;
         struct stat st {};
-        errno = error == EEXIST || lstat(path, &st) == 0 ? EEXIST : error;
+        errno = error == EEXIST || fstatat(series, name, &st, AT_SYMLINK_NOFOLLOW) == 0 ? EEXIST
+                                                                                        : error;
         return false;
     }
     if (fstat(fd, &claimed) != 0) {
@@ -109,7 +116,7 @@ bool claimPicture(const char *path, ClaimLock lock, int &fd, struct stat &claime
         // Another run's take-over check holds the new file for a moment. It
         // lets go on finding no mark, and would leave the file to count as a
         // picture for good, so the run that made it removes it.
-        releasePicture(path, claimed);
+        releasePicture(series, name, claimed);
         close(fd);
         fd = -1;
         errno = EEXIST;
@@ -119,26 +126,27 @@ bool claimPicture(const char *path, ClaimLock lock, int &fd, struct stat &claime
     return true;
 }
 
-int reclaimTop(const char *baseDirectory, ClaimLock lock, CaptureResult &result,
-               char (&command)[textCapacity], struct stat &claimed)
+int reclaimTop(int series, const char *baseDirectory, int floor, ClaimLock lock,
+               CaptureResult &result, char (&command)[textCapacity], struct stat &claimed)
 {
     // A picture path that fits, with its command, fits at every lower number.
-    if (result.number < 1 || !formatPicturePath(result.path, baseDirectory, result.number) ||
+    if (result.number <= floor || !formatPicturePath(result.path, baseDirectory, result.number) ||
         !formatCameraCommand(command, result.camera, result.path)) {
         return -1;
     }
-    int fd = lockAbandonedClaim(result.path, lock, claimed);
+    int fd = lockAbandonedClaim(series, pictureName(result.path), lock, claimed);
     if (fd < 0) {
         return -1;
     }
     char below[textCapacity];
     struct stat belowClaimed {};
-    while (result.number > 1 && formatPicturePath(below, baseDirectory, result.number - 1)) {
-        const int belowFd = lockAbandonedClaim(below, lock, belowClaimed);
+    while (result.number - 1 > floor &&
+           formatPicturePath(below, baseDirectory, result.number - 1)) {
+        const int belowFd = lockAbandonedClaim(series, pictureName(below), lock, belowClaimed);
         if (belowFd < 0) {
             break;
         }
-        releasePicture(result.path, claimed);
+        releasePicture(series, pictureName(result.path), claimed);
         close(fd);
         fd = belowFd;
         claimed = belowClaimed;
@@ -149,7 +157,7 @@ int reclaimTop(const char *baseDirectory, ClaimLock lock, CaptureResult &result,
     return fd;
 }
 
-int syncPicture(int fd, const struct stat &st, const char (&path)[textCapacity])
+int syncPicture(int fd, const struct stat &st, int series)
 {
     // Some FUSE file systems, such as fusefat, keep a file's times when it is
     // written, which would date the picture 2000-01-01. A date is no reason
@@ -157,26 +165,15 @@ int syncPicture(int fd, const struct stat &st, const char (&path)[textCapacity])
     if (carriesMark(st)) {
         futimens(fd, nullptr);
     }
-    int error = fsync(fd) == 0 ? 0 : errno;
-    if (error == 0) {
-        // The directory is the path up to its last slash, the one before
-        // "Pic_": "photos//" for "photos/", "/" for an empty directory name.
-        char directory[textCapacity];
-        std::memcpy(directory, path, sizeof directory);
-        std::strrchr(directory, '/')[1] = '\0';
-        const int dir = open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (dir >= 0) {
-            // A file system that has no way to flush a directory by itself
-            // says EINVAL: its entries go to the disk with its files.
-            error = fsync(dir) == 0 || errno == EINVAL ? 0 : errno;
-            close(dir);
-        } else if (errno == EACCES) {
-            // A directory that may be written but not read: flush the whole
-            // file system it lies on instead.
-            error = syncfs(fd) == 0 ? 0 : errno;
-        } else {
-            error = errno;
-        }
+    if (fsync(fd) != 0) {
+        return errno;
     }
-    return error;
+    // A file system that has no way to flush a directory by itself says
+    // EINVAL: its entries go to the disk with its files. A directory that
+    // may be written but not read, open as a place only, cannot be flushed
+    // alone: its whole file system is.
+    if (fsync(series) == 0 || errno == EINVAL) {
+        return 0;
+    }
+    return errno != EBADF ? errno : syncfs(fd) == 0 ? 0 : errno;
 }

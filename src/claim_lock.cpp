@@ -42,10 +42,10 @@ ClaimLock claimLockFor(std::uint32_t type, dev_t device)
     return ClaimLock::file;
 }
 
-ClaimLock claimLockOf(const char *baseDirectory)
+ClaimLock claimLockOf(int series)
 {
     struct statfs fs {};
-    if (statfs(baseDirectory, &fs) != 0) {
+    if (fstatfs(series, &fs) != 0) {
         // No claim can be made there either.
         return ClaimLock::file;
     }
@@ -53,7 +53,7 @@ ClaimLock claimLockOf(const char *baseDirectory)
     // Only FUSE needs the device; where it cannot be had, device 0 counts
     // as none of this machine's.
     struct stat st {};
-    if (type == fuseMagic && stat(baseDirectory, &st) != 0) {
+    if (type == fuseMagic && fstat(series, &st) != 0) {
         st.st_dev = 0;
     }
     return claimLockFor(type, st.st_dev);

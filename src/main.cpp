@@ -20,6 +20,10 @@ int reportCapture(const CaptureResult &result, const char *baseDirectory)
         std::fprintf(stderr, "picseries: no camera program: neither %s nor %s is on the PATH\n",
                      cameraPrograms[0], cameraPrograms[1]);
         return EX_UNAVAILABLE;
+    case CaptureStatus::cannotList:
+        std::fprintf(stderr, "picseries: cannot read %s: %s\n", baseDirectory,
+                     std::strerror(result.detail));
+        return EX_IOERR;
     case CaptureStatus::pathTooLong:
         // The path buffer may hold only the front of the name, so print it whole.
         std::fprintf(stderr, "picseries: cannot create %s/Pic_%d.jpg: %s\n", baseDirectory,
@@ -59,6 +63,14 @@ int reportCapture(const CaptureResult &result, const char *baseDirectory)
         std::fprintf(stderr, "picseries: %s: wrote a cut-off picture to %s\n", result.camera,
                      result.path);
         return EX_UNAVAILABLE;
+    case CaptureStatus::cannotCheck:
+        std::fprintf(stderr, "picseries: cannot read %s: %s\n", result.path,
+                     std::strerror(result.detail));
+        return EX_IOERR;
+    case CaptureStatus::moved:
+        std::fprintf(stderr, "picseries: %s: directory moved or replaced during the run\n",
+                     baseDirectory);
+        return EX_CANTCREAT;
     case CaptureStatus::cannotSync:
         std::fprintf(stderr, "picseries: cannot sync %s: %s\n", result.path,
                      std::strerror(result.detail));

@@ -3,6 +3,8 @@
 #include "capture.hpp"
 #include "capture_internal.hpp"
 
+#include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -36,6 +38,21 @@ bool isRegularEntry(int dirFd, const dirent64 *entry)
     return fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode);
 }
 
+// Returns the directory that holds the pictures of baseDirectory: itself, or
+// the root for the empty name, whose pictures are /Pic_<n>.jpg.
+const char *directoryOf(const char *baseDirectory)
+{
+    return *baseDirectory != '\0' ? baseDirectory : "/";
+}
+
+// Returns whether name is the one that picseries gives picture number.
+bool isSeriesName(const char *name, int number)
+{
+    char own[sizeof "Pic_2147483647.jpg"];
+    std::snprintf(own, sizeof own, "Pic_%d.jpg", number);
+    return std::strcmp(name, own) == 0;
+}
+
 } // namespace
 
 bool readPictureNumber(const char *name, int &number)
@@ -59,35 +76,82 @@ bool readPictureNumber(const char *name, int &number)
     return read.ec == std::errc{};
 }
 
+int openSeries(const char *baseDirectory, bool &listable)
+{
+    const char *directory = directoryOf(baseDirectory);
+    listable = true;
+    int series = open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (series < 0 && errno == EACCES) {
+        listable = false;
+        series = open(directory, O_PATH | O_DIRECTORY | O_CLOEXEC);
+    }
+    return series;
+}
+
+bool isNoDirectory(int error)
+{
+    return error == ENOENT || error == ENOTDIR || error == EACCES || error == ELOOP ||
+           error == ENAMETOOLONG;
+}
+
 // The listing is read into a buffer of fixed size rather than through readdir,
 // whose buffer follows the directory's st_blksize: 1 MiB on NFS, where the
 // client answers the first read of a directory with the entries' attributes
 // too, and a cold scan of a large series cost nearly twice a bare listing's
 // bytes.
-int findHighestPictureNumber(const char *baseDirectory)
+SeriesScan scanSeries(int series)
 {
-    const int dirFd = open(baseDirectory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd < 0) {
-        return 0;
-    }
     alignas(dirent64) char buffer[listingBufferSize];
-    int highest = 0;
+    SeriesScan scan{};
+    int otherName = 0;
     ssize_t length = 0;
-    // A read that fails ends the scan as the listing's end does: the claim
-    // moves past any name that turns out to be taken.
-    while ((length = getdents64(dirFd, buffer, sizeof buffer)) > 0) {
+    while ((length = getdents64(series, buffer, sizeof buffer)) > 0) {
         for (ssize_t at = 0; at < length;) {
             const auto *entry = reinterpret_cast<const dirent64 *>(buffer + at);
             at += entry->d_reclen;
             int number = 0;
-            if (readPictureNumber(entry->d_name, number) && number > highest &&
-                isRegularEntry(dirFd, entry)) {
-                highest = number;
+            // Only names near the top can matter to a take-over: the rest
+            // are passed over at the cost of a comparison.
+            if (!readPictureNumber(entry->d_name, number) || number <= 0 ||
+                number <= scan.highest - takeOverReach || !isRegularEntry(series, entry)) {
+                continue;
+            }
+            scan.highest = std::max(scan.highest, number);
+            if (number > otherName && !isSeriesName(entry->d_name, number)) {
+                otherName = number;
             }
         }
     }
-    close(dirFd);
-    return highest;
+    // A listing cut short would send the picture into a gap of the series.
+    scan.error = length < 0 ? errno : 0;
+    scan.takeOverFloor = std::max(otherName, scan.highest - takeOverReach);
+    return scan;
+}
+
+bool namesSeries(const char *baseDirectory, int series)
+{
+    struct stat named {};
+    struct stat opened {};
+    return stat(directoryOf(baseDirectory), &named) == 0 && fstat(series, &opened) == 0 &&
+           named.st_dev == opened.st_dev && named.st_ino == opened.st_ino;
+}
+
+const char *pictureName(const char *path)
+{
+    return std::strrchr(path, '/') + 1;
+}
+
+int findHighestPictureNumber(const char *baseDirectory)
+{
+    bool listable = false;
+    const int series = openSeries(baseDirectory, listable);
+    if (series < 0) {
+        return isNoDirectory(errno) ? 0 : -1;
+    }
+    const SeriesScan scan = listable ? scanSeries(series) : SeriesScan{};
+    close(series);
+    errno = scan.error;
+    return scan.error == 0 ? scan.highest : -1;
 }
 
 bool formatPicturePath(char (&path)[textCapacity], const char *baseDirectory, int number)

@@ -38,8 +38,10 @@ TEST(ClaimLockFor, TrustsOnlyLocksThatStayOnThisMachine)
 
 TEST(ClaimLockOf, LocksOnThisMachinesDirectories)
 {
-    EXPECT_EQ(claimLockOf("."), ClaimLock::file);
-    EXPECT_EQ(claimLockOf("no such directory"), ClaimLock::file);
+    const int here = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    EXPECT_EQ(claimLockOf(here), ClaimLock::file);
+    close(here);
+    EXPECT_EQ(claimLockOf(-1), ClaimLock::file);
 }
 
 // Where locks cannot be trusted, the claim is a plain empty file that no run
@@ -49,9 +51,10 @@ TEST(ClaimPicture, LeavesAnUnlockedUnmarkedFileWhereLocksCannotBeTrusted)
     char dir[] = "/tmp/claim_lock_test.XXXXXX";
     ASSERT_NE(mkdtemp(dir), nullptr);
     const std::string path = std::string(dir) + "/Pic_1.jpg";
+    const int series = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     int fd = 0;
     struct stat claimed {};
-    ASSERT_TRUE(claimPicture(path.c_str(), ClaimLock::none, fd, claimed));
+    ASSERT_TRUE(claimPicture(series, "Pic_1.jpg", ClaimLock::none, fd, claimed));
     EXPECT_EQ(fd, -1);
     struct stat st {};
     ASSERT_EQ(lstat(path.c_str(), &st), 0);
@@ -62,8 +65,9 @@ TEST(ClaimPicture, LeavesAnUnlockedUnmarkedFileWhereLocksCannotBeTrusted)
     EXPECT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
     close(other);
     errno = 0;
-    EXPECT_FALSE(claimPicture(path.c_str(), ClaimLock::none, fd, claimed));
+    EXPECT_FALSE(claimPicture(series, "Pic_1.jpg", ClaimLock::none, fd, claimed));
     EXPECT_EQ(errno, EEXIST);
+    close(series);
     unlink(path.c_str());
     rmdir(dir);
 }

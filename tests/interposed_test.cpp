@@ -1,10 +1,12 @@
 // Captures under a C library that the test steers. Scans that miss pictures:
 // the listing is made to report every entry's type as unknown, or to end
-// before it has shown any entry, as some file systems and read errors do; no
-// picture may be overwritten then. A listing that comes one entry a read, as
-// a share may hand it over, is read to its end. Flushes that fail: a picture
-// counts as taken only once it and its directory are on the disk. Locks that
-// race with other runs: no empty file may be left to count as a picture.
+// before it has shown any entry, as some file systems do; no picture may be
+// overwritten then. A listing that comes one entry a read, as a share may
+// hand it over, is read to its end; one whose read fails, as on a dying card,
+// fails the capture before anything is made. Flushes and reads that fail: a
+// picture counts as taken only once it and its directory are on the disk,
+// and one that cannot be read back is said to be so. Locks that race with
+// other runs: no empty file may be left to count as a picture.
 #include "capture.hpp"
 #include "capture_internal.hpp"
 
@@ -32,9 +34,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-enum class Listing { asItIs, typesUnknown, endsAtOnce, oneEntryARead };
+enum class Listing { asItIs, typesUnknown, endsAtOnce, oneEntryARead, failsAtOnce, failsLater };
 
 Listing listing = Listing::asItIs;
+
+int readFailure = 0; // what pread fails with, where set
 
 std::vector<fs::path> synced; // what fsync was asked to flush, in order
 std::size_t failingSync = SIZE_MAX;
@@ -72,6 +76,11 @@ extern "C" ssize_t getdents64(int fd, void *buffer, size_t length) noexcept
     if (listing == Listing::endsAtOnce) {
         return 0;
     }
+    if (listing == Listing::failsAtOnce ||
+        (listing == Listing::failsLater && lseek(fd, 0, SEEK_CUR) != 0)) {
+        errno = EIO;
+        return -1;
+    }
     // 40 bytes hold one entry of a name up to 20 bytes, and never two.
     const ssize_t read = next(fd, buffer, listing == Listing::oneEntryARead ? 40 : length);
     for (ssize_t at = 0; listing == Listing::typesUnknown && at < read;) {
@@ -100,6 +109,19 @@ extern "C" int fsync(int fd)
     return next(fd);
 }
 
+// Stands in for the C library's pread likewise, to fail where the test
+// chooses.
+extern "C" ssize_t pread(int fd, void *buffer, size_t length, off_t offset)
+{
+    using Pread = ssize_t (*)(int, void *, size_t, off_t);
+    static const auto next = reinterpret_cast<Pread>(dlsym(RTLD_NEXT, "pread"));
+    if (readFailure != 0) {
+        errno = readFailure;
+        return -1;
+    }
+    return next(fd, buffer, length, offset);
+}
+
 // Stands in for the C library's flock likewise: the next call, once, finds
 // the file locked by another process, or finds its name made anew by another
 // run just before it locks.
@@ -126,8 +148,8 @@ struct BlindCase {
     const char *what;
     Listing listing;
     std::vector<std::string> entries;
-    int highest;         // what the scan finds
-    std::string picture; // what the capture takes
+    int highest;         // what the scan finds, -1 where it fails
+    std::string picture; // what the capture takes, none where it fails
 };
 
 class Interposed : public ::testing::Test {
@@ -144,6 +166,7 @@ class Interposed : public ::testing::Test {
         listing = Listing::asItIs;
         failingSync = SIZE_MAX;
         nextLock = Lock::asItIs;
+        readFailure = 0;
         setenv("PATH", savedPath.c_str(), 1);
     }
     std::string savedPath;
@@ -177,6 +200,8 @@ TEST_F(Interposed, BlindScansOverwriteNoPicture)
          {"f target", "d Pic_1.jpg", "l Pic_2.jpg"},
          0,
          "Pic_3.jpg"},
+        {"listing fails at once", Listing::failsAtOnce, {"f Pic_1.jpg", "f Pic_3.jpg"}, -1, ""},
+        {"listing fails later", Listing::failsLater, {"f Pic_1.jpg", "f Pic_3.jpg"}, -1, ""},
     };
     for (const BlindCase &c : cases) {
         SCOPED_TRACE(c.what);
@@ -189,6 +214,14 @@ TEST_F(Interposed, BlindScansOverwriteNoPicture)
 
         const CaptureResult result = captureImage(dir.path().c_str());
         listing = Listing::asItIs;
+        if (c.picture.empty()) {
+            // Nothing made, the camera not run: the entries are as they were.
+            EXPECT_EQ(result.status, CaptureStatus::cannotList);
+            EXPECT_EQ(result.detail, EIO);
+            EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}),
+                      std::ptrdiff_t(c.entries.size()));
+            continue;
+        }
         EXPECT_EQ(result.status, CaptureStatus::taken);
         EXPECT_EQ(fs::path(result.path), dir.path() / c.picture);
         EXPECT_GT(fs::file_size(dir.path() / c.picture), 0U);
@@ -236,6 +269,17 @@ TEST_F(Interposed, FlushesThePictureAndItsDirectoryBeforeSuccess)
         }
         EXPECT_EQ(synced, expected);
     }
+}
+
+TEST_F(Interposed, SaysThatAPictureCannotBeReadBack)
+{
+    const TempDir dir;
+    readFailure = EIO;
+    const CaptureResult result = captureImage(dir.path().c_str());
+    readFailure = 0;
+    EXPECT_EQ(result.status, CaptureStatus::cannotCheck);
+    EXPECT_EQ(result.detail, EIO);
+    EXPECT_GT(fs::file_size(dir.path() / "Pic_1.jpg"), 0U);
 }
 
 struct ClaimCase {

@@ -7,9 +7,11 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
+#include <linux/fs.h>
 #include <memory>
 #include <sstream>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <tuple>
 #include <unistd.h>
@@ -416,6 +418,19 @@ std::set<std::string> filesIn(const fs::path &dir, bool empty)
     return names;
 }
 
+// Makes the file at path immutable, which keeps even root from writing it, or
+// mutable again; where that cannot be done, the file stays as it is.
+void setImmutable(const fs::path &path, bool on)
+{
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    int flags = 0;
+    if (ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
+        flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+        ioctl(fd, FS_IOC_SETFLAGS, &flags);
+    }
+    close(fd);
+}
+
 // The picture names of the numbers in text, such as "1 2".
 std::set<std::string> picturesNumbered(const std::string &text)
 {
@@ -431,7 +446,8 @@ struct Reclaim {
     const char *what;
     // The files before, each a kind and a number: p picture, e empty file, c
     // claim that a killed run left, l claim that a live run holds, m marked
-    // file with content, h empty file dated half a second past the mark.
+    // file with content, h empty file dated half a second past the mark, r
+    // claim that a killed run left and this run's camera may not write.
     std::string before;
     std::string taken; // the number the camera is asked for
     std::string pictures;
@@ -454,6 +470,9 @@ TEST_F(Picseries, TakesOverClaimsThatKilledRunsLeftOnTop)
         {"a live claim on top", "p1 l2", "3", "1 3", "2"},
         {"a live claim below a claim", "p1 c2 l3 c4", "4", "1 4", "2 3"},
         {"a claim named otherwise", "p1 c02", "3", "1 3", "02"},
+        {"a picture of its number named otherwise", "p007 c7", "8", "007 8", "7"},
+        {"a picture of the number below named otherwise", "p1 p02 c2 c3", "3", "02 1 3", "2"},
+        {"a claim the camera may not write", "p1 r2", "3", "1 3", "2"},
         {"the last number", "p2147483646 c2147483647", "2147483647", "2147483646 2147483647", ""},
     };
     const fs::path photos = work.path() / "photos";
@@ -476,6 +495,10 @@ TEST_F(Picseries, TakesOverClaimsThatKilledRunsLeftOnTop)
                 liveClaims.push_back(open(path.c_str(), O_RDONLY | O_CLOEXEC));
                 ASSERT_EQ(flock(liveClaims.back(), LOCK_EX), 0);
             }
+            if (file[0] == 'r') {
+                fs::permissions(path, fs::perms::owner_read);
+                setImmutable(path, true);
+            }
         }
         const Outcome outcome = run({"photos", "image"});
         for (const int fd : liveClaims) {
@@ -486,8 +509,36 @@ TEST_F(Picseries, TakesOverClaimsThatKilledRunsLeftOnTop)
                   decltype(cameraCalls()){cameraArguments("photos/Pic_" + c.taken + ".jpg")});
         EXPECT_EQ(filesIn(photos, false), picturesNumbered(c.pictures));
         EXPECT_EQ(filesIn(photos, true), picturesNumbered(c.empty));
+        for (const auto &entry : fs::directory_iterator(photos)) {
+            setImmutable(entry.path(), false);
+        }
         fs::remove_all(photos);
     }
+}
+
+// The base directory is a link, switched to another folder while the camera
+// waits: the camera writes there, over the picture of that number.
+TEST_F(Picseries, FailsWhenItsDirectoryChangesDuringTheRun)
+{
+    for (const char *entry :
+         {"d d1", "d d2", "f d1/Pic_1.jpg", "f d2/Pic_1.jpg", "f d2/Pic_2.jpg"}) {
+        makeEntry(work.path(), entry);
+    }
+    fs::create_symlink("d1", work.path() / "cur");
+    const fs::path go = logs.path() / "go";
+    const auto [argv, environment] =
+        command({"cur", "image"}, {"CAMERA_STANDIN_WAIT_FOR=" + go.string()});
+    const Started started = startProgram(argv, environment, work.path(), logs.path());
+    ASSERT_TRUE(waitFor([&] { return cameraCalls().size() == 1; }));
+    fs::create_symlink("d2", work.path() / "new");
+    fs::rename(work.path() / "new", work.path() / "cur");
+    std::ofstream{go};
+    const Outcome outcome = finishProgram(started);
+    EXPECT_EQ(outcome.exitStatus, 73);
+    EXPECT_EQ(outcome.err, "picseries: cur: directory moved or replaced during the run\n");
+    // The claim is gone, and every file with content stays.
+    EXPECT_EQ(treeOf(work.path() / "d1"), picturesNumbered("1"));
+    EXPECT_EQ(filesIn(work.path() / "d2", false), picturesNumbered("1 2"));
 }
 
 struct Kill {
