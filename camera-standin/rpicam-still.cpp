@@ -13,6 +13,9 @@
 //   CAMERA_STANDIN_LOG       append this call's arguments to that file: the
 //                            count in decimal, then each argument, every one
 //                            ended by a zero byte
+//   CAMERA_STANDIN_OPEN_FIRST  open PATH for writing, truncating it, before
+//                            anything below, then append PATH to that file,
+//                            ended by a zero byte
 //   CAMERA_STANDIN_DELAY_MS  wait that many milliseconds first
 //   CAMERA_STANDIN_WAIT_FOR  then wait until a file of that name exists
 //   CAMERA_STANDIN_EXIT      exit with that status, writing nothing
@@ -250,6 +253,21 @@ int main(int argc, char **argv)
         return usage("-o takes no conversion but %% and %d: ", output);
     }
 
+    struct stat before {};
+    const bool keepTimes =
+        std::getenv("CAMERA_STANDIN_KEEP_TIMES") != nullptr && stat(name, &before) == 0;
+    // In place, as the real program writes: the file that picseries claimed
+    // becomes the picture, and any other file of that name is overwritten.
+    int fd = -1;
+    if (const char *openedLog = std::getenv("CAMERA_STANDIN_OPEN_FIRST")) {
+        fd = open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        if (fd < 0 || !appendRecord(openedLog, std::string(name) + '\0')) {
+            std::fprintf(stderr, "%s (stand-in): cannot open %s first: %s\n", programName, name,
+                         std::strerror(errno));
+            return failureStatus;
+        }
+    }
+
     long value = 0;
     if (readSetting("CAMERA_STANDIN_DELAY_MS", 0, 600000, value)) {
         const timespec pause{value / 1000, (value % 1000) * 1000000};
@@ -273,12 +291,9 @@ int main(int argc, char **argv)
         return 0;
     }
 
-    struct stat before {};
-    const bool keepTimes =
-        std::getenv("CAMERA_STANDIN_KEEP_TIMES") != nullptr && stat(name, &before) == 0;
-    // In place, as the real program writes: the file that picseries claimed
-    // becomes the picture, and any other file of that name is overwritten.
-    const int fd = open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        fd = open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    }
     std::FILE *out = fd >= 0 ? fdopen(fd, "wb") : nullptr;
     if (out == nullptr) {
         std::fprintf(stderr, "%s (stand-in): cannot write %s: %s\n", programName, name,

@@ -10,9 +10,12 @@
 #include <ctime>
 #include <sys/stat.h>
 
-// The modification time that marks an empty picture file as a claim of a run
-// of picseries, for as long as the run holds its lock: 2000-01-01 00:00:00
-// UTC, an even second, which every file system the boards use can hold.
+// The time that marks an empty picture file as a claim of a run of
+// picseries, for as long as the run holds its lock: 2000-01-01 00:00:00 UTC,
+// an even second and a whole day, which every file system the boards use can
+// hold, FAT's day of last access included. A claim carries it as its access
+// time, which the camera's truncating open and its writes leave alone, and as
+// its modification time, the mark of earlier releases, which they replace.
 inline constexpr std::time_t claimMark = 946684800;
 
 // The series (series.cpp).

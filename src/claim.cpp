@@ -18,10 +18,17 @@ bool isSameFile(const struct stat &a, const struct stat &b)
     return b.st_ino != 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// Returns whether st describes a file dated with the mark of a claim.
+// Returns whether time is the mark of a claim.
+bool isMark(const timespec &time)
+{
+    return time.tv_sec == claimMark && time.tv_nsec == 0;
+}
+
+// Returns whether st describes a file dated with the mark of a claim, by
+// either of its times.
 bool carriesMark(const struct stat &st)
 {
-    return st.st_mtim.tv_sec == claimMark && st.st_mtim.tv_nsec == 0;
+    return isMark(st.st_atim) || isMark(st.st_mtim);
 }
 
 // Returns whether st describes an empty regular file that carries the mark
@@ -29,6 +36,23 @@ bool carriesMark(const struct stat &st)
 bool isMarkedClaim(const struct stat &st)
 {
     return S_ISREG(st.st_mode) && st.st_size == 0 && carriesMark(st);
+}
+
+// Locks the claim open at fd and, once it is locked, marks it; returns
+// whether it is locked, with errno where it is not. Only a locked claim is
+// marked, since the mark lets other runs take the file over once nobody
+// holds its lock; where the mark cannot be set, the file is never taken
+// over: a killed run leaves it behind. Both times are set, because FUSE file
+// systems such as ntfs-3g and exfat-fuse change neither when one of them is
+// left out.
+bool lockAndMark(int fd)
+{
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        return false;
+    }
+    const timespec marks[2] = {{claimMark, 0}, {claimMark, 0}};
+    futimens(fd, marks);
+    return true;
 }
 
 // Locks the picture file name if it is a claim that its run abandoned: empty,
@@ -95,6 +119,9 @@ bool claimPicture(int series, const char *name, ClaimLock lock, int &fd, struct 
                                                                                         : error;
         return false;
     }
+    // Where it is locked, locked and marked first: the mark is what lets the
+    // next run take over the claim of a run killed from here on.
+    const int lockError = lock == ClaimLock::none || lockAndMark(fd) ? 0 : errno;
     if (fstat(fd, &claimed) != 0) {
         // Without its identity the file is never removed: see releasePicture.
         claimed = {};
@@ -104,15 +131,7 @@ bool claimPicture(int series, const char *name, ClaimLock lock, int &fd, struct 
         fd = -1;
         return true;
     }
-    if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
-        // Only a locked claim is marked, since the mark lets other runs take
-        // the file over once nobody holds its lock. Where the mark cannot be
-        // set, the file is never taken over: a killed run leaves it behind.
-        // Both times are set, because FUSE file systems such as ntfs-3g and
-        // exfat-fuse change neither when one of them is left out.
-        const timespec times[2] = {{0, UTIME_NOW}, {claimMark, 0}};
-        futimens(fd, times);
-    } else if (errno == EWOULDBLOCK) {
+    if (lockError == EWOULDBLOCK) {
         // Another run's take-over check holds the new file for a moment. It
         // lets go on finding no mark, and would leave the file to count as a
         // picture for good, so the run that made it removes it.

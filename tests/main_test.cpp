@@ -486,7 +486,8 @@ TEST_F(Picseries, TakesOverClaimsThatKilledRunsLeftOnTop)
             const fs::path path = photos / ("Pic_" + file.substr(1) + ".jpg");
             std::ofstream(path) << (file[0] == 'p' || file[0] == 'm' ? "picture" : "");
             if (file[0] != 'p' && file[0] != 'e') {
-                // 2000-01-01 00:00:00 UTC: the mark that runs of every version set.
+                // 2000-01-01 00:00:00 UTC, as the modification time: the mark
+                // of earlier releases, whose claims are still taken over.
                 const timespec mark[2] = {{0, UTIME_NOW},
                                           {946684800, file[0] == 'h' ? 500000000 : 0}};
                 ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), mark, 0), 0);

@@ -87,7 +87,7 @@ class Picseries : public ::testing::Test {
             {"PATH", "CAMERA_STANDIN_LOG", "CAMERA_STANDIN_DELAY_MS", "CAMERA_STANDIN_EXIT",
              "CAMERA_STANDIN_SIGNAL", "CAMERA_STANDIN_SILENT", "CAMERA_STANDIN_EXIT_AFTER_WRITE",
              "CAMERA_STANDIN_WRITTEN_LOG", "CAMERA_STANDIN_KEEP_TIMES", "CAMERA_STANDIN_CUT_OFF",
-             "CAMERA_STANDIN_BYTES", "CAMERA_STANDIN_WAIT_FOR"});
+             "CAMERA_STANDIN_BYTES", "CAMERA_STANDIN_WAIT_FOR", "CAMERA_STANDIN_OPEN_FIRST"});
         environment.push_back("PATH=" + std::string(path != nullptr ? path : cameraDirectory));
         environment.push_back("CAMERA_STANDIN_LOG=" + cameraLog().string());
         environment.insert(environment.end(), env.begin(), env.end());
