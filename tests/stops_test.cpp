@@ -1,6 +1,7 @@
 // picseries stopped from outside while its camera waits (support/stops): each
 // case must leave what a killed picseries leaves and no camera, here and,
-// where the rigs run, on sshfs, SMB and NFS 4.2.
+// where the rigs run, on sshfs, SMB and NFS 4.2, and on ext4, vfat and exfat
+// under the guest's kernel.
 #include "support/end_to_end.hpp"
 
 namespace {
@@ -52,5 +53,7 @@ INSTANTIATE_TEST_SUITE_P(Here, Stops, ::testing::ValuesIn(casesAt({"local"}, tru
 INSTANTIATE_TEST_SUITE_P(Sshfs, Stops, ::testing::ValuesIn(casesAt({"sshfs"}, false)), nameOf);
 INSTANTIATE_TEST_SUITE_P(Shares, Stops, ::testing::ValuesIn(casesAt({"cifs", "nfs4"}, false)),
                          nameOf);
+INSTANTIATE_TEST_SUITE_P(Drives, Stops,
+                         ::testing::ValuesIn(casesAt({"ext4", "vfat", "exfat"}, true)), nameOf);
 
 } // namespace
