@@ -48,7 +48,7 @@ const char *directoryOf(const char *baseDirectory)
 // Returns whether name is the one that picseries gives picture number.
 bool isSeriesName(const char *name, int number)
 {
-    char own[sizeof "Pic_2147483647.jpg"];
+    char own[sizeof "Pic_-2147483648.jpg"];
     std::snprintf(own, sizeof own, "Pic_%d.jpg", number);
     return std::strcmp(name, own) == 0;
 }
