@@ -58,7 +58,8 @@ bool isNoDirectory(int error);
 // it found.
 SeriesScan scanSeries(int series);
 
-// Returns whether baseDirectory still names the directory open at series.
+// Returns whether baseDirectory still names the directory open at series,
+// or cannot tell for a failure that is no answer.
 bool namesSeries(const char *baseDirectory, int series);
 
 // Returns the picture's name in path, what follows its last slash.

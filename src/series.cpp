@@ -132,8 +132,13 @@ bool namesSeries(const char *baseDirectory, int series)
 {
     struct stat named {};
     struct stat opened {};
-    return stat(directoryOf(baseDirectory), &named) == 0 && fstat(series, &opened) == 0 &&
-           named.st_dev == opened.st_dev && named.st_ino == opened.st_ino;
+    if (stat(directoryOf(baseDirectory), &named) != 0) {
+        // A share gone away says EIO or the like, not that the path leads
+        // elsewhere: the checks that follow say what it is.
+        return !isNoDirectory(errno);
+    }
+    return fstat(series, &opened) != 0 ||
+           (named.st_dev == opened.st_dev && named.st_ino == opened.st_ino);
 }
 
 const char *pictureName(const char *path)
