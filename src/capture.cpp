@@ -72,19 +72,17 @@ void shoot(int series, int openError, const SeriesScan &scan, const char *baseDi
     }
     const char *name = pictureName(result.path);
     judgeCamera(runCamera(command), result);
-    // The camera wrote by the path, which must still lead into the directory
-    // that holds the claim: a folder moved or a link switched meanwhile sent
-    // the picture elsewhere, over whatever had its name there.
-    if (result.status != CaptureStatus::cannotRun && !namesSeries(baseDirectory, series)) {
-        result.status = CaptureStatus::moved;
-    }
     int picture = -1;
     struct stat st {};
-    // Exit 0 says little: the camera program exits 0 on a full disk too,
-    // having written only the front of the picture. A stopped camera may
-    // have written its picture whole, which is then kept and flushed.
-    if (result.status == CaptureStatus::taken ||
-        (stopSignal() != 0 && result.status != CaptureStatus::moved)) {
+    if (result.status != CaptureStatus::cannotRun && !namesSeries(baseDirectory, series)) {
+        // The camera wrote by the path, which must still lead into the
+        // directory that holds the claim: a folder moved or a link switched
+        // meanwhile sent the picture elsewhere, over whatever had its name.
+        result.status = CaptureStatus::moved;
+    } else if (result.status == CaptureStatus::taken || stopSignal() != 0) {
+        // Exit 0 says little: the camera program exits 0 on a full disk too,
+        // having written only the front of the picture. A stopped camera may
+        // have written its picture whole, which is then kept and flushed.
         result.status = checkPicture(series, name, picture, st);
         result.detail = result.status == CaptureStatus::cannotCheck ? errno : 0;
     }
