@@ -15,9 +15,10 @@
 # --writers  loops of fsync'd writes (default 2)
 # LABEL      fuse-shares, network-shares (default fuse-shares)
 #
-# Runs as root, as the rigs do. Builds the network-shares preset first; each
-# failed round's ctest output and rig output stay in
-# build/network-shares/under-load/. Exits 1 when any round failed.
+# Runs as root, as the rigs do. Builds the network-shares preset first. In
+# build/network-shares/under-load/ stay each failed round's ctest output and
+# rig output, and each passed round's times from the rig. Exits 1 when any
+# round failed.
 set -euo pipefail
 
 rounds=10 busy=2 writers=2 labels=()
@@ -94,6 +95,8 @@ for label in "${labels[@]}"; do
             result=passed
             passed=$((passed + 1))
             rm -f "$log"
+            # What the rig measured, such as how long davfs2's daemon took.
+            cp "$rig_out/times" "$out/$label-$round.times" 2>/dev/null || true
         else
             # The rig's own line, where it said one; "rig: seconds:" is its
             # closing line, not a failure's.
