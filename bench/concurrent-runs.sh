@@ -26,11 +26,14 @@ for _ in $(seq "$rounds"); do
         ) &
     done
     wait
-    succeeded=$((succeeded + $(cat "$work"/status.* | grep -cx 0)))
+    # No camera ran in a round where every run failed before it.
+    touch "$work/log"
+    # grep -c fails when it counts none, which is a count here too.
+    succeeded=$((succeeded + $(cat "$work"/status.* | grep -cx 0 || true)))
     pictures=$((pictures + $(find "$work/photos" -type f | wc -l)))
     full=$((full + $(find "$work/photos" -type f -size +0 | wc -l)))
     # The log holds each camera call's arguments, each ended by a zero byte.
-    calls=$((calls + $(tr '\0' '\n' <"$work/log" | grep -cx -- -o)))
+    calls=$((calls + $(tr '\0' '\n' <"$work/log" | grep -cx -- -o || true)))
     paths=$((paths + $(tr '\0' '\n' <"$work/log" | awk 'last == "-o" { print } { last = $0 }' |
         sort -u | wc -l)))
     rm -rf "$work"
