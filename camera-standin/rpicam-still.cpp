@@ -17,12 +17,6 @@
 //                            anything below, then append PATH to that file,
 //                            ended by a zero byte
 //   CAMERA_STANDIN_DELAY_MS  wait that many milliseconds first
-//   CAMERA_STANDIN_PREVIEW_LINES  then print on standard error what the
-//                            real program prints without a display: a line
-//                            of libcamera's, that there is no preview
-//                            window, that many lines of a preview, one a
-//                            frame, and, once the picture is written, that
-//                            it was received
 //   CAMERA_STANDIN_WAIT_FOR  then wait until a file of that name exists
 //   CAMERA_STANDIN_EXIT      exit with that status, writing nothing
 //   CAMERA_STANDIN_SIGNAL    kill itself with that signal, writing nothing
@@ -279,15 +273,6 @@ int main(int argc, char **argv)
         const timespec pause{value / 1000, (value % 1000) * 1000000};
         nanosleep(&pause, nullptr);
     }
-    long previewLines = -1;
-    if (readSetting("CAMERA_STANDIN_PREVIEW_LINES", 0, 100000, previewLines)) {
-        std::fprintf(stderr, "[0:00:01.000000000] [1]  INFO Camera camera_manager.cpp:340 "
-                             "libcamera v0.7.2\nPreview window unavailable\n");
-        // The real program's default --info-text, at a camera's 30 fps.
-        for (long frame = 0; frame < previewLines; ++frame) {
-            std::fprintf(stderr, "#%ld (30.00 fps) exp 33251.00 ag 1.00 dg 1.00\n", frame);
-        }
-    }
     if (const char *awaited = std::getenv("CAMERA_STANDIN_WAIT_FOR")) {
         const timespec pause{0, 10000000};
         struct stat st {};
@@ -339,9 +324,6 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "%s (stand-in): cannot log to %s: %s\n", programName, writtenLog,
                      std::strerror(errno));
         return failureStatus;
-    }
-    if (previewLines >= 0) {
-        std::fprintf(stderr, "Still capture image received\n");
     }
     if (readSetting("CAMERA_STANDIN_EXIT_AFTER_WRITE", 0, 255, value)) {
         return static_cast<int>(value);
