@@ -18,6 +18,12 @@
 // its modification time, the mark of earlier releases, which they replace.
 inline constexpr std::time_t claimMark = 946684800;
 
+// Returns whether a and b describe the same file; never when b is unknown.
+inline bool isSameFile(const struct stat &a, const struct stat &b)
+{
+    return b.st_ino != 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
 // The series (series.cpp).
 
 // The bytes of the listing that the scan reads at a time: what glibc gives

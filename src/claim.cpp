@@ -12,12 +12,6 @@
 
 namespace {
 
-// Returns whether a and b describe the same file; never when b is unknown.
-bool isSameFile(const struct stat &a, const struct stat &b)
-{
-    return b.st_ino != 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
 // Returns whether time is the mark of a claim.
 bool isMark(const timespec &time)
 {

@@ -137,8 +137,7 @@ bool namesSeries(const char *baseDirectory, int series)
         // elsewhere: the checks that follow say what it is.
         return !isNoDirectory(errno);
     }
-    return fstat(series, &opened) != 0 ||
-           (named.st_dev == opened.st_dev && named.st_ino == opened.st_ino);
+    return fstat(series, &opened) != 0 || isSameFile(named, opened);
 }
 
 const char *pictureName(const char *path)
